@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/Workspace.h"
+
+namespace vellorin {
+
+// Opens folders with the desktop's default handler and reveals files through the
+// freedesktop FileManager1 interface on the session bus.
+class DesktopWorkspace final : public Workspace {
+public:
+    void openFolder(const QString& path) override;
+    void revealFile(const QString& path) override;
+};
+
+} // namespace vellorin

@@ -1,0 +1,66 @@
+#include "platform/MainQueue.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMetaObject>
+
+namespace vellorin {
+
+namespace {
+constexpr qint64 kDrainBudgetNs = 4'000'000;
+}
+
+MainQueue::MainQueue(QObject* parent) : QObject(parent) {}
+
+MainQueue::~MainQueue() = default;
+
+void MainQueue::post(std::function<void()> task) {
+    bool schedule = false;
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+        if (!drainScheduled_) {
+            drainScheduled_ = true;
+            schedule = true;
+        }
+    }
+    if (schedule)
+        scheduleDrain();
+}
+
+void MainQueue::scheduleDrain() {
+    QMetaObject::invokeMethod(this, &MainQueue::drain, Qt::QueuedConnection);
+}
+
+void MainQueue::drain() {
+    if (draining_) {
+        // Reached from a nested event loop inside a running task. Keep the queue serial;
+        // the outer drain reschedules when that task returns.
+        return;
+    }
+    draining_ = true;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::lock_guard lock(mutex_);
+            if (tasks_.empty()) {
+                drainScheduled_ = false;
+                break;
+            }
+            if (clock.nsecsElapsed() > kDrainBudgetNs) {
+                // Let paint, input and timers have a turn before the rest.
+                draining_ = false;
+                scheduleDrain();
+                return;
+            }
+            task = std::move(tasks_.front());
+            tasks_.pop_front();
+        }
+        task();
+    }
+    draining_ = false;
+}
+
+} // namespace vellorin

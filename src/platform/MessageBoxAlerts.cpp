@@ -1,0 +1,25 @@
+#include "platform/MessageBoxAlerts.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace vellorin {
+
+int MessageBoxAlerts::runModal(const QString& title, const QString& message, const QStringList& buttons) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle(title);
+    box.setText(title);
+    box.setInformativeText(message);
+    QList<QAbstractButton*> added;
+    for (int i = 0; i < buttons.size(); ++i)
+        added.append(box.addButton(buttons.at(i), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+    if (!added.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+    box.exec();
+    return static_cast<int>(added.indexOf(box.clickedButton()));
+}
+
+} // namespace vellorin

@@ -1,0 +1,23 @@
+#include "platform/Platform.h"
+
+#include "platform/Clock.h"
+#include "platform/DesktopWorkspace.h"
+#include "platform/Folders.h"
+#include "platform/MessageBoxAlerts.h"
+#include "platform/PosixFileSystem.h"
+#include "platform/QtQueues.h"
+
+namespace vellorin {
+
+Platform Platform::system() {
+    Platform p;
+    p.queues = std::make_shared<QtQueues>();
+    p.fileSystem = std::make_shared<PosixFileSystem>();
+    p.alerts = std::make_shared<MessageBoxAlerts>();
+    p.workspace = std::make_shared<DesktopWorkspace>();
+    p.clock = std::make_shared<SystemClock>();
+    p.folders = std::make_shared<StandardFolders>();
+    return p;
+}
+
+} // namespace vellorin

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <memory>
+
+namespace vellorin {
+
+class Queues;
+class FileSystem;
+class Alerts;
+class Workspace;
+class Clock;
+class Folders;
+class Panels;
+class Settings;
+class Resources;
+class EngineLauncher;
+
+// Every service the workflow uses to reach the system, handed to the view model when it
+// is made. Tests replace any of them.
+struct Platform {
+    std::shared_ptr<Queues> queues;
+    std::shared_ptr<FileSystem> fileSystem;
+    std::shared_ptr<Alerts> alerts;
+    std::shared_ptr<Workspace> workspace;
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<Folders> folders;
+    std::shared_ptr<Panels> panels;
+    std::shared_ptr<Settings> settings;
+    std::shared_ptr<Resources> resources;
+    std::shared_ptr<EngineLauncher> engine;
+
+    // The production services. Needs a QApplication.
+    static Platform system();
+};
+
+} // namespace vellorin

@@ -1,0 +1,143 @@
+#include "platform/PosixFileSystem.h"
+
+#include "platform/TreeWalk.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vellorin {
+
+std::string nativePath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+namespace {
+
+std::optional<Error> errnoError() {
+    return Error::fromErrno(errno);
+}
+
+// mkdir -p on bytes. An existing folder counts as success; an existing file does not.
+int makeDirectories(const std::string& path) {
+    if (path.empty())
+        return ENOENT;
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return 0;
+    int err = errno;
+    if (err == EEXIST) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return 0;
+        return EEXIST;
+    }
+    if (err != ENOENT)
+        return err;
+    const auto slash = path.find_last_of('/', path.size() > 1 ? path.size() - 2 : 0);
+    if (slash == std::string::npos || slash == 0)
+        return err;
+    if (int parent = makeDirectories(path.substr(0, slash)); parent != 0)
+        return parent;
+    if (::mkdir(path.c_str(), 0777) == 0)
+        return 0;
+    err = errno;
+    struct stat st {};
+    if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return 0;
+    return err;
+}
+
+} // namespace
+
+bool PosixFileSystem::exists(const QString& path) {
+    struct stat st {};
+    return ::stat(nativePath(path).c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::isReadable(const QString& path) {
+    return ::faccessat(AT_FDCWD, nativePath(path).c_str(), R_OK, AT_EACCESS) == 0;
+}
+
+std::optional<Error> PosixFileSystem::createDirectories(const QString& path) {
+    if (int err = makeDirectories(nativePath(path)); err != 0)
+        return Error::fromErrno(err);
+    return std::nullopt;
+}
+
+std::optional<Error> PosixFileSystem::removeItem(const QString& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(nativePath(path)), ec);
+    if (ec)
+        return Error::fromErrno(ec.value());
+    return std::nullopt;
+}
+
+std::optional<Error> PosixFileSystem::writeAtomically(const QString& path, const QByteArray& data) {
+    const std::string target = nativePath(path);
+    const auto slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temp = folder + ".vellorin-" + std::to_string(QRandomGenerator::global()->generate64()) + ".tmp";
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST)
+            return errnoError();
+    }
+    if (fd < 0)
+        return errnoError();
+    const char* bytes = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, bytes, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return Error::fromErrno(err);
+        }
+        bytes += n;
+        left -= n;
+    }
+    if (::close(fd) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return Error::fromErrno(err);
+    }
+    return std::nullopt;
+}
+
+std::optional<FileId> PosixFileSystem::fileId(const QString& path) {
+    struct stat st {};
+    if (::stat(nativePath(path).c_str(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
+bool PosixFileSystem::startAccessing(const QString& path) {
+    const std::string native = nativePath(path);
+    struct stat st {};
+    return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           ::faccessat(AT_FDCWD, native.c_str(), R_OK | X_OK, AT_EACCESS) == 0;
+}
+
+void PosixFileSystem::stopAccessing(const QString&) {}
+
+std::optional<Error> PosixFileSystem::walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) {
+    return walkTree(nativePath(root), options, visitor);
+}
+
+std::variant<EntryStat, Error> PosixFileSystem::statEntry(const WalkEntry& entry) {
+    return statAt(entry.directoryFd, entry.name);
+}
+
+} // namespace vellorin

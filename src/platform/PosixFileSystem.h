@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+
+namespace vellorin {
+
+class PosixFileSystem : public FileSystem {
+public:
+    bool exists(const QString& path) override;
+    bool isReadable(const QString& path) override;
+    std::optional<Error> createDirectories(const QString& path) override;
+    std::optional<Error> removeItem(const QString& path) override;
+    std::optional<Error> writeAtomically(const QString& path, const QByteArray& data) override;
+    std::optional<FileId> fileId(const QString& path) override;
+    bool startAccessing(const QString& path) override;
+    void stopAccessing(const QString& path) override;
+    std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override;
+    std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) override;
+};
+
+// Encodes a display path to the file system's bytes.
+std::string nativePath(const QString& path);
+
+} // namespace vellorin

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <functional>
+
+namespace vellorin {
+
+// Where work runs: the main thread's event loop and two worker pools. The workflow never
+// creates threads of its own; it hands closures to these three queues.
+class Queues {
+public:
+    using Task = std::function<void()>;
+    virtual ~Queues() = default;
+
+    // Runs the task on the main thread, after every task posted before it, one at a time.
+    virtual void postMain(Task task) = 0;
+    // Long work the user is waiting for (a recovery run).
+    virtual void userInitiated(Task task) = 0;
+    // Low-priority work (a scan of the output folder).
+    virtual void background(Task task) = 0;
+};
+
+} // namespace vellorin

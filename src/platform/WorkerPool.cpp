@@ -1,0 +1,92 @@
+#include "platform/WorkerPool.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace vellorin {
+
+struct WorkerPool::State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> tasks;
+    int threads = 0;
+    int waiting = 0;
+    int running = 0;
+    int maxThreads = 1;
+    Priority priority = Priority::Normal;
+    bool stopping = false;
+};
+
+namespace {
+
+void workerLoop(const std::shared_ptr<WorkerPool::State>& state);
+
+} // namespace
+
+WorkerPool::WorkerPool(int maxThreads, Priority priority) : state_(std::make_shared<State>()) {
+    state_->maxThreads = std::max(1, maxThreads);
+    state_->priority = priority;
+}
+
+WorkerPool::~WorkerPool() {
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    state_->wake.notify_all();
+}
+
+void WorkerPool::submit(std::function<void()> task) {
+    std::lock_guard lock(state_->mutex);
+    state_->tasks.push_back(std::move(task));
+    if (state_->waiting > 0) {
+        state_->wake.notify_one();
+    } else if (state_->threads < state_->maxThreads) {
+        ++state_->threads;
+        std::thread([state = state_] { workerLoop(state); }).detach();
+    }
+}
+
+void WorkerPool::waitForIdle() {
+    std::unique_lock lock(state_->mutex);
+    state_->idle.wait(lock, [&] { return state_->tasks.empty() && state_->running == 0; });
+}
+
+namespace {
+
+void workerLoop(const std::shared_ptr<WorkerPool::State>& state) {
+    if (state->priority == WorkerPool::Priority::Low) {
+        // Linux applies a nice value per thread when given the thread's id.
+        (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+    }
+    std::unique_lock lock(state->mutex);
+    for (;;) {
+        if (state->tasks.empty()) {
+            if (state->stopping)
+                break;
+            ++state->waiting;
+            state->wake.wait(lock, [&] { return !state->tasks.empty() || state->stopping; });
+            --state->waiting;
+            continue;
+        }
+        auto task = std::move(state->tasks.front());
+        state->tasks.pop_front();
+        ++state->running;
+        lock.unlock();
+        task();
+        task = nullptr; // what the task captured is released before it counts as done
+        lock.lock();
+        --state->running;
+        if (state->tasks.empty() && state->running == 0)
+            state->idle.notify_all();
+    }
+    --state->threads;
+}
+
+} // namespace
+
+} // namespace vellorin

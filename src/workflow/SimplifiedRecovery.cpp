@@ -1,0 +1,186 @@
+#include "workflow/PathJoin.h"
+#include "workflow/RecoverableExtensions.h"
+#include "workflow/ViewController.h"
+
+#include "platform/Clock.h"
+#include "platform/FileCopier.h"
+#include "platform/FileSystem.h"
+#include "platform/PosixFileSystem.h"
+#include "platform/Queues.h"
+
+#include <QFile>
+
+namespace vellorin {
+
+namespace {
+
+QString display(std::string_view bytes) {
+    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+// The source as the walk names it: no trailing "/" except for the root folder itself.
+QString walkRoot(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const QString& recoveryDirectory) {
+    appendLog(QStringLiteral("Starting to scan directory: ") + sourcePath);
+
+    const auto failWith = [this](int code, const char* description) {
+        platform_.queues->postMain([weak = weakSelf(), code, description] {
+            if (auto self = weak.lock())
+                self->failRecovery(Error{kErrorDomain, code, QString::fromLatin1(description)});
+        });
+    };
+    FileSystem& fs = *platform_.fileSystem;
+    if (!fs.exists(sourcePath)) {
+        appendLog(QStringLiteral("Error: Source path does not exist - ") + sourcePath);
+        failWith(1, "Source path does not exist");
+        return;
+    }
+    if (!fs.isReadable(sourcePath)) {
+        appendLog(QStringLiteral("Error: Source path is not readable - ") + sourcePath);
+        failWith(2, "Source path is not readable");
+        return;
+    }
+
+    // Everything below runs on this thread; the window hears of it only through posted blocks.
+    class Walk final : public WalkVisitor {
+    public:
+        Walk(RecoveryViewModel& model, const QString& source, const QString& destination)
+            : model_(model), weak_(model.weakSelf()), queues_(*model.platform_.queues),
+              fs_(*model.platform_.fileSystem), source_(walkRoot(source)), copier_(nativePath(destination)) {}
+
+        void visitFile(const WalkEntry& entry) override {
+            const bool allFiles = model_.recoverAllFiles_.load(std::memory_order_relaxed);
+            if (!isRecoverableName(entry.name, allFiles)) {
+                ++scanned_;
+                reportProgress();
+                return;
+            }
+            const auto info = fs_.statEntry(entry);
+            if (const auto* error = std::get_if<Error>(&info)) {
+                postLog(QStringLiteral("Failed to read file info: ") + entryPath(entry.relativePath) +
+                        QStringLiteral(" - ") + error->description);
+                return;
+            }
+            const auto& stat = std::get<EntryStat>(info);
+            ++scanned_;
+            const auto result = copier_.copy(entry, stat);
+            switch (result.kind) {
+            case FileCopier::Result::Kind::FolderFailed:
+                return; // no line, and no progress step for this file
+            case FileCopier::Result::Kind::CopyFailed:
+                postLog(QStringLiteral("✗ Copy failed: ") + display(entry.relativePath) + QStringLiteral(" - ") +
+                        result.error.description);
+                break;
+            case FileCopier::Result::Kind::Copied: {
+                recovered_->fetch_add(1, std::memory_order_relaxed);
+                const QDateTime date = stat.hasBirthTime
+                                           ? QDateTime::fromMSecsSinceEpoch(stat.birthTimeMs, Qt::UTC)
+                                           : model_.platform_.clock->now();
+                RecoveredFile file(QFile::decodeName(entry.name), display(result.destination), stat.size, date);
+                queues_.postMain([weak = weak_, file = std::move(file), recovered = recovered_] {
+                    if (auto self = weak.lock())
+                        self->publishRecoveredFile(file, recovered);
+                });
+                break;
+            }
+            }
+            reportProgress();
+        }
+
+        void folderError(std::string_view relativePath, const Error& error) override {
+            postLog(QStringLiteral("Enumeration error: ") + entryPath(relativePath) + QStringLiteral(" - ") +
+                    error.description);
+        }
+
+        void entryError(std::string_view relativePath, const Error& error) override {
+            postLog(QStringLiteral("Failed to read file info: ") + entryPath(relativePath) + QStringLiteral(" - ") +
+                    error.description);
+        }
+
+        qint64 scanned() const { return scanned_; }
+        qint64 recovered() const { return recovered_->load(std::memory_order_relaxed); }
+
+    private:
+        QString entryPath(std::string_view relativePath) const { return joinPath(source_, display(relativePath)); }
+
+        void postLog(QString line) {
+            queues_.postMain([weak = weak_, line = std::move(line)] {
+                if (auto self = weak.lock())
+                    self->appendLog(line);
+            });
+        }
+
+        void reportProgress() {
+            if (scanned_ % 50 != 0)
+                return;
+            queues_.postMain([weak = weak_, count = scanned_] {
+                if (auto self = weak.lock())
+                    self->publishScanProgress(count);
+            });
+        }
+
+        RecoveryViewModel& model_;
+        std::weak_ptr<RecoveryViewModel> weak_;
+        Queues& queues_;
+        FileSystem& fs_;
+        QString source_;
+        FileCopier copier_;
+        qint64 scanned_ = 0;
+        // Written here, read by the list updates on the main thread.
+        std::shared_ptr<std::atomic<std::int64_t>> recovered_ = std::make_shared<std::atomic<std::int64_t>>(0);
+    };
+
+    Walk walk(*this, sourcePath, recoveryDirectory);
+    WalkOptions options;
+    // A recovery directory below the source (the fallback folder under a home folder) is
+    // never walked, so the run never copies its own copies.
+    options.excludedFolder = fs.fileId(recoveryDirectory);
+    if (fs.walk(sourcePath, options, walk)) {
+        appendLog(QStringLiteral("Error: Failed to create file enumerator"));
+        failWith(3, "Failed to create file enumerator");
+        return;
+    }
+
+    platform_.queues->postMain(
+        [weak = weakSelf(), scanned = walk.scanned(), recovered = walk.recovered(), recoveryDirectory] {
+            if (auto self = weak.lock())
+                self->reportSimplifiedSummary(scanned, recovered, recoveryDirectory);
+        });
+}
+
+void RecoveryViewModel::publishRecoveredFile(const RecoveredFile& file,
+                                             const std::shared_ptr<std::atomic<std::int64_t>>& recovered) {
+    prependRecoveredFile(file);
+    setRecoveredCount(recovered->load(std::memory_order_relaxed));
+    setStatusMessage(QStringLiteral("Recovered ") + QString::number(recovered->load(std::memory_order_relaxed)) +
+                     QStringLiteral(" files..."));
+}
+
+void RecoveryViewModel::publishScanProgress(qint64 count) {
+    setScannedCount(count);
+}
+
+void RecoveryViewModel::reportSimplifiedSummary(qint64 scanned, qint64 recovered, const QString& recoveryDirectory) {
+    appendLog(QStringLiteral("Scan completed!"));
+    appendLog(QStringLiteral("Total scanned ") + QString::number(scanned) + QStringLiteral(" files"));
+    appendLog(QStringLiteral("Successfully recovered ") + QString::number(recovered) + QStringLiteral(" files"));
+    setScannedCount(scanned);
+    if (recovered >= 1) {
+        completeRecovery(0, recoveryDirectory);
+        return;
+    }
+    appendLog(QStringLiteral("No recoverable files found"));
+    setStatusMessage(QStringLiteral("No recoverable files found"));
+    setIsRecovering(false);
+    // This ending gives the folders back too; nothing else would until the next choice.
+    releaseSecurityScopedAccess();
+}
+
+} // namespace vellorin

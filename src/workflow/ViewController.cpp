@@ -1,0 +1,116 @@
+#include "workflow/ViewController.h"
+
+#include "platform/Alerts.h"
+#include "platform/Clock.h"
+#include "platform/Queues.h"
+
+#include <QTimer>
+
+namespace vellorin {
+
+std::shared_ptr<RecoveryViewModel> RecoveryViewModel::create(Platform platform) {
+    // The last reference may be dropped on a worker thread; the object itself is always
+    // destroyed on the main thread.
+    return std::shared_ptr<RecoveryViewModel>(new RecoveryViewModel(std::move(platform)),
+                                              [](RecoveryViewModel* model) { model->deleteLater(); });
+}
+
+RecoveryViewModel::RecoveryViewModel(Platform platform)
+    : platform_(std::move(platform)),
+      statusMessage_(QStringLiteral("Please select the data source location (where to recover data from)")) {}
+
+// Dropping the view model neither stops an engine nor waits for one: the timer and the
+// process handle are only released.
+RecoveryViewModel::~RecoveryViewModel() = default;
+
+QVariant RecoveryViewModel::selectedDrivePathValue() const {
+    return selectedDrivePath_ ? QVariant(*selectedDrivePath_) : QVariant();
+}
+
+void RecoveryViewModel::setRecoverAllFiles(bool on) {
+    recoverAllFiles_.store(on, std::memory_order_relaxed);
+    emit recoverAllFilesChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setSelectedDrivePath(std::optional<QString> path) {
+    selectedDrivePath_ = std::move(path);
+    emit selectedDrivePathChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setIsRecovering(bool on) {
+    isRecovering_ = on;
+    emit isRecoveringChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::appendLogLine(const QString& line) {
+    logText_.append(line);
+    emit logLineAppended(line);
+    emit logTextChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::clearLog() {
+    logText_.clear();
+    emit logTextChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setStatusMessage(const QString& message) {
+    statusMessage_ = message;
+    emit statusMessageChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setStatusColor(StatusColor color) {
+    statusColor_ = color;
+    emit statusColorChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setRecoveredCount(qint64 count) {
+    recoveredCount_ = count;
+    emit recoveredCountChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setScannedCount(qint64 count) {
+    scannedCount_ = count;
+    emit scannedCountChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::prependRecoveredFile(RecoveredFile file) {
+    recoveredFiles_.prepend(std::move(file));
+    emit recoveredFilePrepended();
+    emit recoveredFilesChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setRecoveredFiles(QList<RecoveredFile> files) {
+    recoveredFiles_ = std::move(files);
+    emit recoveredFilesChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::appendLog(const QString& message) {
+    platform_.queues->postMain([weak = weakSelf(), message] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        // Stamped when the line reaches the log, not when it was asked for.
+        const QString time = formatLogTime(self->platform_.clock->now());
+        self->appendLogLine(QLatin1Char('[') + time + QStringLiteral("] ") + message + QLatin1Char('\n'));
+    });
+}
+
+void RecoveryViewModel::showAlert(const QString& title, const QString& message) {
+    // Holds only the alert service, so the alert still appears when the view model is gone.
+    platform_.queues->postMain([alerts = platform_.alerts, title, message] {
+        alerts->runModal(title, message, {QStringLiteral("OK")});
+    });
+}
+
+} // namespace vellorin

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "platform/Alerts.h"
+#include "platform/Clock.h"
+#include "platform/Folders.h"
+#include "platform/Platform.h"
+#include "platform/PosixFileSystem.h"
+#include "platform/QtQueues.h"
+#include "platform/Workspace.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+#include <deque>
+#include <mutex>
+
+namespace vellorin::test {
+
+// Records every alert and answers with scripted button indexes (the last button when the
+// script has run out, which is "View Later" for the completion alert).
+class FakeAlerts final : public Alerts {
+public:
+    struct Shown {
+        QString title;
+        QString message;
+        QStringList buttons;
+    };
+    int runModal(const QString& title, const QString& message, const QStringList& buttons) override {
+        shown.push_back({title, message, buttons});
+        if (!answers.empty()) {
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        }
+        return static_cast<int>(buttons.size()) - 1;
+    }
+    std::vector<Shown> shown;
+    std::deque<int> answers;
+};
+
+class RecordingWorkspace final : public Workspace {
+public:
+    void openFolder(const QString& path) override { opened.append(path); }
+    void revealFile(const QString& path) override { revealed.append(path); }
+    QStringList opened;
+    QStringList revealed;
+};
+
+class FakeClock final : public Clock {
+public:
+    QDateTime now() override {
+        std::lock_guard lock(mutex);
+        return fixed.isValid() ? fixed : QDateTime::currentDateTime();
+    }
+    void set(const QDateTime& time) {
+        std::lock_guard lock(mutex);
+        fixed = time;
+    }
+
+private:
+    std::mutex mutex;
+    QDateTime fixed;
+};
+
+class FakeFolders final : public Folders {
+public:
+    FakeFolders(std::optional<QString> data, QString temp) : data_(std::move(data)), temp_(std::move(temp)) {}
+    std::optional<QString> userDataFolder() override { return data_; }
+    QString temporaryFolder() override { return temp_; }
+
+private:
+    std::optional<QString> data_;
+    QString temp_;
+};
+
+// The real queues and file system with fakes at the edges a test must answer or observe.
+struct TestPlatform {
+    std::shared_ptr<QtQueues> queues = std::make_shared<QtQueues>();
+    std::shared_ptr<FileSystem> fileSystem = std::make_shared<PosixFileSystem>();
+    std::shared_ptr<FakeAlerts> alerts = std::make_shared<FakeAlerts>();
+    std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+    std::shared_ptr<Folders> folders;
+
+    explicit TestPlatform(const QString& scratch)
+        : folders(std::make_shared<FakeFolders>(scratch + QStringLiteral("/data"), scratch + QStringLiteral("/tmp"))) {}
+
+    Platform platform() const {
+        Platform p;
+        p.queues = queues;
+        p.fileSystem = fileSystem;
+        p.alerts = alerts;
+        p.workspace = workspace;
+        p.clock = clock;
+        p.folders = folders;
+        return p;
+    }
+};
+
+// The log without its "[time] " stamps, one entry a line.
+QStringList logMessages(const QString& logText);
+
+// Runs every queued worker task and main-queue post until nothing is left.
+void settle(QtQueues& queues);
+
+} // namespace vellorin::test
