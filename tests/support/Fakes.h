@@ -3,6 +3,9 @@
 #include "platform/Alerts.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
+#include "platform/Panels.h"
+#include "platform/Resources.h"
+#include "platform/Settings.h"
 #include "platform/Platform.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtQueues.h"
@@ -73,6 +76,43 @@ private:
     QString temp_;
 };
 
+// Keeps every panel request open until the test answers it.
+class FakePanels final : public Panels {
+public:
+    struct Open {
+        PanelRequest request;
+        std::function<void(std::optional<QString>)> completion;
+    };
+    void chooseFolder(const PanelRequest& request, std::function<void(std::optional<QString>)> completion) override {
+        requests.push_back({request, std::move(completion)});
+    }
+    // Answers the oldest open panel as the user would: with a folder, or cancelled.
+    void answer(std::optional<QString> folder) {
+        Open open = std::move(requests.front());
+        requests.erase(requests.begin());
+        answered.push_back(open.request);
+        open.completion(std::move(folder));
+    }
+    std::vector<Open> requests;
+    std::vector<PanelRequest> answered;
+};
+
+class MemorySettings final : public Settings {
+public:
+    bool hasSeenOnboarding() override { return seen; }
+    void setHasSeenOnboarding(bool value) override { seen = value; }
+    bool seen = false;
+};
+
+class FixedResources final : public Resources {
+public:
+    explicit FixedResources(std::optional<QString> folder) : folder_(std::move(folder)) {}
+    std::optional<QString> resourceFolder() override { return folder_; }
+
+private:
+    std::optional<QString> folder_;
+};
+
 // The real queues and file system with fakes at the edges a test must answer or observe.
 struct TestPlatform {
     std::shared_ptr<QtQueues> queues = std::make_shared<QtQueues>();
@@ -81,6 +121,10 @@ struct TestPlatform {
     std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<Folders> folders;
+    std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
+    std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
+    // No resource folder: the simplified recovery, unless a test gives one.
+    std::shared_ptr<Resources> resources = std::make_shared<FixedResources>(std::nullopt);
 
     explicit TestPlatform(const QString& scratch)
         : folders(std::make_shared<FakeFolders>(scratch + QStringLiteral("/data"), scratch + QStringLiteral("/tmp"))) {}
@@ -93,6 +137,9 @@ struct TestPlatform {
         p.workspace = workspace;
         p.clock = clock;
         p.folders = folders;
+        p.panels = panels;
+        p.settings = settings;
+        p.resources = resources;
         return p;
     }
 };
