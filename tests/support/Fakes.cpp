@@ -19,12 +19,14 @@ QStringList logMessages(const QString& logText) {
 
 void settle(QtQueues& queues) {
     // Workers and the main queue feed each other; settle when a round changes nothing.
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 6; ++round) {
         queues.waitForWorkers();
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 30)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // deleteLater() is not carried out by processEvents() at this loop level.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
 
