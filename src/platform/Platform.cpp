@@ -2,10 +2,14 @@
 
 #include "platform/Clock.h"
 #include "platform/DesktopWorkspace.h"
+#include "platform/ExecutableResources.h"
+#include "platform/FileDialogPanels.h"
 #include "platform/Folders.h"
 #include "platform/MessageBoxAlerts.h"
+#include "platform/PosixEngineLauncher.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtQueues.h"
+#include "platform/UserSettings.h"
 
 namespace vellorin {
 
@@ -17,6 +21,10 @@ Platform Platform::system() {
     p.workspace = std::make_shared<DesktopWorkspace>();
     p.clock = std::make_shared<SystemClock>();
     p.folders = std::make_shared<StandardFolders>();
+    p.settings = std::make_shared<UserSettings>();
+    p.panels = std::make_shared<FileDialogPanels>();
+    p.resources = std::make_shared<ExecutableResources>();
+    p.engine = std::make_shared<PosixEngineLauncher>();
     return p;
 }
 

@@ -164,6 +164,12 @@ private:
     std::unique_ptr<QTimer> fileMonitorTimer_;
     std::optional<QString> sourceScopedURL_;
     std::optional<QString> outputScopedURL_;
+    // Main thread only. Bumped at every start and stop of the monitor, so that a scan begun
+    // for an earlier timer is not applied after the run's final list.
+    std::uint64_t monitorGeneration_ = 0;
+
+    // Tests and benchmarks drive the monitor's steps one at a time.
+    friend class FileMonitorProbe;
 };
 
 } // namespace vellorin

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace vellorin {
+
+class EngineProcess;
+
+// Makes engine processes: a program with an argument vector (never a shell string), standard
+// output and standard error on one pipe, a working directory, and no other inherited descriptor.
+class EngineLauncher {
+public:
+    struct Command {
+        QString program;
+        QStringList arguments; // without the program itself
+        QString workingDirectory;
+    };
+    struct Handlers {
+        // Each chunk one read returned, never empty, in order, on the reader thread.
+        std::function<void(const QByteArray& chunk)> output;
+        // Once the process has ended, with its status (as EngineProcess::waitUntilExit), on
+        // a thread of the launcher's own. Output still in the pipe may come after it.
+        std::function<void(int status)> exit;
+    };
+
+    virtual ~EngineLauncher() = default;
+    virtual std::shared_ptr<EngineProcess> makeProcess(Command command, Handlers handlers) = 0;
+};
+
+} // namespace vellorin

@@ -1,0 +1,29 @@
+#include "platform/FileDialogPanels.h"
+
+#include <QApplication>
+#include <QFileDialog>
+
+namespace vellorin {
+
+void FileDialogPanels::chooseFolder(const PanelRequest& request,
+                                    std::function<void(std::optional<QString>)> completion) {
+    auto* dialog = new QFileDialog(QApplication::activeWindow(), request.title, request.startFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt's own dialog: the only one that honours "no new folders" for the source panel.
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
+    dialog->setWindowModality(Qt::NonModal);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion = std::move(completion)](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        if (result == QDialog::Accepted && !chosen.isEmpty())
+            completion(chosen.first());
+        else
+            completion(std::nullopt);
+    });
+    dialog->show();
+}
+
+} // namespace vellorin

@@ -1,0 +1,120 @@
+#include "workflow/PathJoin.h"
+#include "workflow/RecoveredFileScan.h"
+#include "workflow/Utf8ChunkJoiner.h"
+#include "workflow/ViewController.h"
+
+#include "platform/EngineLauncher.h"
+#include "platform/EngineProcess.h"
+#include "platform/Queues.h"
+#include "platform/Resources.h"
+
+#include <QStringDecoder>
+
+#include <cerrno>
+
+namespace vellorin {
+
+void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString& sourcePath, const QString& savePath) {
+    const std::optional<QString> recoveryDirectory = prepareRecoveryDirectory(savePath);
+    if (!recoveryDirectory)
+        return; // already reported; no monitor was started for this run
+
+    const std::optional<QString> resourceFolder = platform_.resources->resourceFolder();
+    if (!resourceFolder) {
+        appendLog(QStringLiteral("Unable to get app resource path"));
+        const std::optional<QString> directory = prepareRecoveryDirectory(savePath);
+        if (!directory)
+            return;
+        runSimplifiedRecovery(sourcePath, *directory);
+        return;
+    }
+    const QString enginePath = joinPath(*resourceFolder, QStringLiteral("photorec"));
+
+    EngineLauncher::Handlers handlers;
+    // The joiner is this run's own and lives on the reader thread with the handler.
+    handlers.output = [weak = weakSelf(), joiner = std::make_shared<Utf8ChunkJoiner>()](const QByteArray& chunk) {
+        const QByteArray whole = joiner->take(chunk);
+        if (auto self = weak.lock())
+            self->handleEngineOutput(whole);
+    };
+    handlers.exit = [weak = weakSelf(), queues = platform_.queues, directory = *recoveryDirectory](int status) {
+        queues->postMain([weak, status, directory] {
+            if (auto self = weak.lock())
+                self->handleEngineExit(status, directory);
+        });
+    };
+    EngineLauncher::Command command{QStringLiteral("/bin/bash"),
+                                    {scriptPath, enginePath, sourcePath, *recoveryDirectory},
+                                    savePath};
+    std::shared_ptr<EngineProcess> process;
+    if (platform_.engine)
+        process = platform_.engine->makeProcess(std::move(command), std::move(handlers));
+
+    // Set through the main queue, where it is read and cleared; posted before anything
+    // this run posts later, so it is still set before the run can end.
+    platform_.queues->postMain([weak = weakSelf(), process] {
+        if (auto self = weak.lock())
+            self->recoveryProcess_ = process;
+    });
+    // The folder the engine is given, the fallback included, is the one worth watching.
+    startFileMonitor(*recoveryDirectory);
+
+    std::optional<Error> failure =
+        process ? process->launch() : std::optional<Error>(Error::fromErrno(ENOSYS));
+    if (failure) {
+        platform_.queues->postMain([weak = weakSelf(), error = *failure, sourcePath, savePath] {
+            if (auto self = weak.lock())
+                self->handleEngineLaunchFailure(error, sourcePath, savePath);
+        });
+        return;
+    }
+    appendLog(QStringLiteral("PhotoRec automation script started..."));
+    process->waitUntilExit();
+}
+
+void RecoveryViewModel::handleEngineOutput(const QByteArray& chunk) {
+    if (chunk.isEmpty())
+        return;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(chunk);
+    if (decoder.hasError())
+        return; // not UTF-8: the chunk is dropped without a trace
+    platform_.queues->postMain([weak = weakSelf(), text = std::move(text)] {
+        if (auto self = weak.lock())
+            self->appendLog(QStringLiteral("PhotoRec: ") + text.trimmed());
+    });
+}
+
+void RecoveryViewModel::handleEngineExit(int exitStatus, const QString& recoveryDirectory) {
+    stopFileMonitor();
+    // One last scan, applied before the completion: a run shorter than a monitor interval
+    // would otherwise end with an empty list.
+    platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem, clock = platform_.clock,
+                                  queues = platform_.queues, exitStatus, recoveryDirectory] {
+        if (weak.expired())
+            return;
+        QList<RecoveredFile> files = scanRecoveredFiles(*fileSystem, *clock, recoveryDirectory);
+        queues->postMain([weak, files = std::move(files), exitStatus, recoveryDirectory]() mutable {
+            if (auto self = weak.lock()) {
+                self->applyRecoveredFiles(std::move(files));
+                self->completeRecovery(exitStatus, recoveryDirectory);
+            }
+        });
+    });
+}
+
+void RecoveryViewModel::handleEngineLaunchFailure(const Error& error, const QString& sourcePath,
+                                                  const QString& savePath) {
+    stopFileMonitor();
+    appendLog(QStringLiteral("Failed to start PhotoRec: ") + error.description);
+    // The walk goes to a worker: on the main queue it would freeze the window for its length.
+    platform_.queues->userInitiated([weak = weakSelf(), sourcePath, savePath] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (const std::optional<QString> directory = self->prepareRecoveryDirectory(savePath))
+            self->runSimplifiedRecovery(sourcePath, *directory);
+    });
+}
+
+} // namespace vellorin

@@ -1,0 +1,63 @@
+#include "workflow/PathJoin.h"
+#include "workflow/ViewController.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Queues.h"
+#include "platform/Resources.h"
+
+namespace vellorin {
+
+void RecoveryViewModel::startRecovery(const QString& sourcePath, const QString& savePath) {
+    // The first block of the run on the main queue: it also empties lines posted before it.
+    platform_.queues->postMain([self = shared_from_this()] { self->resetForRecovery(); });
+    appendLog(QStringLiteral("Starting data recovery..."));
+    appendLog(QStringLiteral("Source path: ") + sourcePath);
+    appendLog(QStringLiteral("Output path: ") + savePath);
+
+    const std::optional<QString> scriptPath = locateEngine();
+    if (scriptPath) {
+        appendLog(QStringLiteral("Using bundled PhotoRec for deep recovery..."));
+        // The output-folder monitor is started by the run itself, once it knows which
+        // folder the engine writes into (the save location's, or the fallback).
+        platform_.queues->userInitiated([weak = weakSelf(), scriptPath = *scriptPath, sourcePath, savePath] {
+            if (auto self = weak.lock())
+                self->runDeepRecovery(scriptPath, sourcePath, savePath);
+        });
+        return;
+    }
+    appendLog(QStringLiteral("Using simplified recovery algorithm..."));
+    platform_.queues->userInitiated([weak = weakSelf(), sourcePath, savePath] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (const std::optional<QString> recoveryDirectory = self->prepareRecoveryDirectory(savePath))
+            self->runSimplifiedRecovery(sourcePath, *recoveryDirectory);
+    });
+}
+
+void RecoveryViewModel::resetForRecovery() {
+    setIsRecovering(true);
+    setStatusMessage(QStringLiteral("Recovering data, please wait..."));
+    setStatusColor(StatusColor::Blue);
+    setRecoveredCount(0);
+    setScannedCount(0);
+    setRecoveredFiles({});
+    clearLog();
+}
+
+std::optional<QString> RecoveryViewModel::locateEngine() {
+    const std::optional<QString> folder = platform_.resources->resourceFolder();
+    if (!folder)
+        return std::nullopt;
+    const QString scriptPath = joinPath(*folder, QStringLiteral("photorec_auto.sh"));
+    const QString enginePath = joinPath(*folder, QStringLiteral("photorec"));
+    // Presence alone decides; whether either file can be run is the run's affair.
+    if (platform_.fileSystem->exists(scriptPath) && platform_.fileSystem->exists(enginePath)) {
+        appendLog(QStringLiteral("Found bundled PhotoRec and automation script"));
+        return scriptPath;
+    }
+    appendLog(QStringLiteral("Bundled PhotoRec not found, using simplified algorithm"));
+    return std::nullopt;
+}
+
+} // namespace vellorin
