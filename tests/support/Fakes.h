@@ -2,11 +2,14 @@
 
 #include "platform/Alerts.h"
 #include "platform/Clock.h"
+#include "platform/EngineLauncher.h"
+#include "platform/EngineProcess.h"
 #include "platform/Folders.h"
 #include "platform/Panels.h"
 #include "platform/Resources.h"
 #include "platform/Settings.h"
 #include "platform/Platform.h"
+#include "platform/PosixEngineLauncher.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtQueues.h"
 #include "platform/Workspace.h"
@@ -113,6 +116,29 @@ private:
     std::optional<QString> folder_;
 };
 
+// An engine that can never be started: every launch fails with the given error number.
+class FailingEngineLauncher final : public EngineLauncher {
+public:
+    explicit FailingEngineLauncher(int errnum) : errnum_(errnum) {}
+    std::shared_ptr<EngineProcess> makeProcess(Command command, Handlers) override {
+        commands.push_back(std::move(command));
+        return std::make_shared<Process>(errnum_);
+    }
+    std::vector<Command> commands;
+
+private:
+    class Process final : public EngineProcess {
+    public:
+        explicit Process(int errnum) : errnum_(errnum) {}
+        std::optional<Error> launch() override { return Error::fromErrno(errnum_); }
+        int waitUntilExit() override { return -1; }
+
+    private:
+        int errnum_;
+    };
+    int errnum_;
+};
+
 // The real queues and file system with fakes at the edges a test must answer or observe.
 struct TestPlatform {
     std::shared_ptr<QtQueues> queues = std::make_shared<QtQueues>();
@@ -125,6 +151,8 @@ struct TestPlatform {
     std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
     // No resource folder: the simplified recovery, unless a test gives one.
     std::shared_ptr<Resources> resources = std::make_shared<FixedResources>(std::nullopt);
+    // The real launcher: a test that gives a resource folder runs its scripts for real.
+    std::shared_ptr<EngineLauncher> engine = std::make_shared<PosixEngineLauncher>();
 
     explicit TestPlatform(const QString& scratch)
         : folders(std::make_shared<FakeFolders>(scratch + QStringLiteral("/data"), scratch + QStringLiteral("/tmp"))) {}
@@ -140,6 +168,7 @@ struct TestPlatform {
         p.panels = panels;
         p.settings = settings;
         p.resources = resources;
+        p.engine = engine;
         return p;
     }
 };
