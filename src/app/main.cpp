@@ -1,11 +1,20 @@
+#include "app/AppDelegate.h"
+#include "app/MainWindow.h"
+#include "ui/Theme.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Vellorin - Data Recovery"));
-    window.resize(1100, 750);
-    window.show();
+    QApplication::setOrganizationName(QStringLiteral("Vellorin"));
+    QApplication::setApplicationName(QStringLiteral("Vellorin"));
+    QApplication::setApplicationVersion(QStringLiteral(VELLORIN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vellorin.Vellorin"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.vellorin.Vellorin")));
+    QApplication::setPalette(vellorin::theme::darkPalette());
+
+    vellorin::MainWindow window;
+    vellorin::AppDelegate delegate;
+    delegate.attach(app);
     return app.exec();
 }

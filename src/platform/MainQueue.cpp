@@ -28,6 +28,11 @@ void MainQueue::post(std::function<void()> task) {
         scheduleDrain();
 }
 
+std::size_t MainQueue::pending() {
+    std::lock_guard lock(mutex_);
+    return tasks_.size() + running_;
+}
+
 void MainQueue::scheduleDrain() {
     QMetaObject::invokeMethod(this, &MainQueue::drain, Qt::QueuedConnection);
 }
@@ -57,8 +62,12 @@ void MainQueue::drain() {
             }
             task = std::move(tasks_.front());
             tasks_.pop_front();
+            ++running_;
         }
         task();
+        task = nullptr;
+        std::lock_guard lock(mutex_);
+        --running_;
     }
     draining_ = false;
 }

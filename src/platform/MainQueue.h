@@ -21,6 +21,8 @@ public:
     ~MainQueue() override;
 
     void post(std::function<void()> task);
+    // Tasks posted and not yet finished.
+    std::size_t pending();
 
 private:
     void scheduleDrain();
@@ -30,6 +32,7 @@ private:
     std::deque<std::function<void()>> tasks_;
     bool drainScheduled_ = false;
     bool draining_ = false; // main thread only
+    std::size_t running_ = 0;
 };
 
 } // namespace vellorin

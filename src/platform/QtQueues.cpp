@@ -29,6 +29,10 @@ void QtQueues::background(Task task) {
     background_.submit(std::move(task));
 }
 
+std::size_t QtQueues::pendingMainTasks() {
+    return main_->pending();
+}
+
 void QtQueues::waitForWorkers() {
     userInitiated_.waitForIdle();
     background_.waitForIdle();

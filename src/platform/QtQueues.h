@@ -22,6 +22,8 @@ public:
 
     // Blocks until both pools are idle (tests, benchmarks).
     void waitForWorkers();
+    // Main-queue tasks posted and not yet finished (tests, benchmarks).
+    std::size_t pendingMainTasks();
 
 private:
     std::unique_ptr<MainQueue> main_;

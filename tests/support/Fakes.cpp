@@ -18,15 +18,20 @@ QStringList logMessages(const QString& logText) {
 }
 
 void settle(QtQueues& queues) {
-    // Workers and the main queue feed each other; settle when a round changes nothing.
-    for (int round = 0; round < 6; ++round) {
+    // Workers and the main queue feed each other: settle once both are empty twice running,
+    // with the event loop turned in between.
+    int quiet = 0;
+    while (quiet < 2) {
         queues.waitForWorkers();
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 30)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         // deleteLater() is not carried out by processEvents() at this loop level.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (queues.pendingMainTasks() == 0) {
+            ++quiet;
+            QThread::msleep(5);
+        } else {
+            quiet = 0;
+        }
     }
 }
 

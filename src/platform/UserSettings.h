@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/Settings.h"
+
+#include <QString>
+
+#include <memory>
+
+class QSettings;
+
+namespace vellorin {
+
+// The preference kept in the user's Vellorin settings file (~/.config/Vellorin/Vellorin.conf),
+// or in a given file.
+class UserSettings final : public Settings {
+public:
+    UserSettings();
+    explicit UserSettings(const QString& filePath);
+    ~UserSettings() override;
+
+    bool hasSeenOnboarding() override;
+    void setHasSeenOnboarding(bool seen) override;
+
+private:
+    std::unique_ptr<QSettings> settings_;
+};
+
+} // namespace vellorin

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QWidget>
+
+namespace vellorin {
+
+// The decoration of the cards and panels: a translucent fill, a rounded outline, and the
+// content kept inside the rounded shape.
+class PanelSurface : public QWidget {
+public:
+    PanelSurface(qreal opacity, qreal radius, QWidget* parent = nullptr);
+
+    qreal opacity() const { return opacity_; }
+    qreal radius() const { return radius_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    qreal opacity_;
+    qreal radius_;
+};
+
+} // namespace vellorin

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "ui/PanelSurface.h"
+
+namespace vellorin {
+
+class ElidedLabel;
+class IconLabel;
+
+// One of the three cards under the header: an icon and title over a one-line value.
+class StatusCard : public PanelSurface {
+public:
+    StatusCard(const QString& symbolName, const QString& title, const QColor& valueColor, QWidget* parent = nullptr);
+
+    void setValue(const QString& value);
+    QString value() const;
+    QString displayedValue() const;
+
+private:
+    ElidedLabel* value_;
+};
+
+} // namespace vellorin
