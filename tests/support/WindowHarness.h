@@ -44,6 +44,7 @@ struct WindowHarness {
 
     // A user's click on the button's middle, then the panel answered with a folder.
     void clickAndAnswer(QPushButton* button, const QString& folder) {
+        QTRY_VERIFY(button->isEnabled());
         QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
         QTRY_VERIFY(!services.panels->requests.empty());
         services.panels->answer(folder);
