@@ -1,0 +1,130 @@
+// The main thread while a simplified recovery lists 100,000 small files: the longest time
+// between two turns of the event loop, the peak memory, and whether putting a file at the
+// head of the list costs more as the list grows (the last tenth of the updates against the
+// first tenth).
+
+#include "BenchSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+
+using namespace vellorin;
+using namespace vellorin::bench;
+
+namespace {
+
+// The production queues, timing every task that runs on the main thread.
+class TimedQueues final : public Queues {
+public:
+    void postMain(Task task) override {
+        inner_.postMain([this, task = std::move(task)] {
+            QElapsedTimer timer;
+            timer.start();
+            task();
+            durations.push_back(timer.nsecsElapsed());
+        });
+    }
+    void userInitiated(Task task) override { inner_.userInitiated(std::move(task)); }
+    void background(Task task) override { inner_.background(std::move(task)); }
+
+    std::vector<qint64> durations; // main thread only
+
+private:
+    QtQueues inner_;
+};
+
+bool makeTree(const QString& root, int files) {
+    for (int i = 0; i < files; ++i) {
+        const QString folder = root + QStringLiteral("/f%1").arg(i % 100);
+        if (i < 100)
+            QDir().mkpath(folder);
+        const QByteArray name = QFile::encodeName(folder + QStringLiteral("/note%1.txt").arg(i));
+        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0)
+            return false;
+        const bool ok = ::write(fd, "recovered\n", 10) == 10;
+        ::close(fd);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+double meanMs(const std::vector<qint64>& values, std::size_t from, std::size_t to) {
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i)
+        sum += static_cast<double>(values[i]);
+    return to > from ? sum / static_cast<double>(to - from) / 1e6 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const int files = scaled(100000);
+    QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/vellorin-bench-XXXXXX"));
+    const QString source = scratch.path() + QStringLiteral("/source");
+    const QString save = scratch.path() + QStringLiteral("/save");
+    if (!makeTree(source, files) || !QDir().mkpath(save)) {
+        std::fprintf(stderr, "could not write the source tree\n");
+        return 2;
+    }
+    std::printf("Main thread while %d small files are recovered and listed\n", files);
+
+    Platform platform = benchPlatform(std::nullopt);
+    auto queues = std::make_shared<TimedQueues>();
+    platform.queues = queues;
+    const long residentBefore = peakResidentKiB();
+    const auto model = RecoveryViewModel::create(platform);
+
+    // A zero-interval timer fires once every turn of the loop: the gaps between its firings
+    // are how long the window could not paint or take input.
+    QElapsedTimer sinceTurn;
+    qint64 longestGap = 0;
+    QTimer turn;
+    turn.setInterval(0);
+    QObject::connect(&turn, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTurn.nsecsElapsed());
+        sinceTurn.restart();
+    });
+
+    // Only the updates that put a file at the head of the list.
+    std::vector<qint64> headInsertions;
+    QObject::connect(model.get(), &RecoveryViewModel::recoveredFilePrepended,
+                     [&] { headInsertions.push_back(static_cast<qint64>(queues->durations.size())); });
+
+    sinceTurn.start();
+    turn.start();
+    const double seconds = runRecovery(*model, source, save);
+    turn.stop();
+    if (model->recoveredFiles().size() != files) {
+        std::fprintf(stderr, "listed %lld of %d files\n", static_cast<long long>(model->recoveredFiles().size()),
+                     files);
+        return 2;
+    }
+
+    // The task that made the n-th head insertion is the one running when it was signalled.
+    std::vector<qint64> insertionTasks;
+    insertionTasks.reserve(headInsertions.size());
+    for (const qint64 index : headInsertions)
+        insertionTasks.push_back(queues->durations[static_cast<std::size_t>(index)]);
+    const std::size_t tenth = insertionTasks.size() / 10;
+    const double first = meanMs(insertionTasks, 0, tenth);
+    const double last = meanMs(insertionTasks, insertionTasks.size() - tenth, insertionTasks.size());
+
+    Report report;
+    report.info("main thread: run time (s)", seconds, "s");
+    report.bound("main thread: longest event-loop gap (ms)", static_cast<double>(longestGap) / 1e6, 50, "ms");
+    report.figure("main thread: head insertion, last tenth vs first tenth (ms)", last, first, "ms", 2.0);
+    report.info("main thread: peak memory (MiB)", static_cast<double>(peakResidentKiB()) / 1024.0, "MiB");
+    report.info("main thread: peak memory growth per listed file (bytes)",
+                static_cast<double>(peakResidentKiB() - residentBefore) * 1024.0 / files, "bytes");
+    return report.exitCode();
+}
