@@ -2,6 +2,7 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -24,13 +25,24 @@ std::string temporaryName() {
     return name;
 }
 
-// "stem (k).ext", the ending taken from the last "." that does not begin the name.
+constexpr std::size_t kNameMax = 255;
+
+// "stem (k).ext", the ending taken from the last "." that does not begin the name. The stem
+// gives way when the name would grow past what a folder entry can hold, cut at a character
+// boundary so that a UTF-8 name stays valid.
 std::string numberedName(const std::string& name, int k) {
     const auto dot = name.find_last_of('.');
     const std::string suffix = " (" + std::to_string(k) + ")";
-    if (dot == std::string::npos || dot == 0)
-        return name + suffix;
-    return name.substr(0, dot) + suffix + name.substr(dot);
+    const bool hasEnding = dot != std::string::npos && dot != 0;
+    std::string stem = hasEnding ? name.substr(0, dot) : name;
+    const std::string ending = hasEnding ? name.substr(dot) : std::string();
+    if (stem.size() + suffix.size() + ending.size() > kNameMax) {
+        std::size_t keep = kNameMax > suffix.size() + ending.size() ? kNameMax - suffix.size() - ending.size() : 1;
+        while (keep > 1 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+            --keep;
+        stem.resize(std::min(keep, stem.size()));
+    }
+    return stem + suffix + ending;
 }
 
 } // namespace
@@ -85,7 +97,9 @@ std::string FileCopier::freeName(int folderFd, const std::string& name) const {
     for (int k = 2;; ++k) {
         std::string candidate = numberedName(name, k);
         struct stat st {};
-        if (::fstatat(folderFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+        // Free when nothing answers to it. Any other failure would repeat for every k, so
+        // the name is handed on and the rename reports the reason.
+        if (::fstatat(folderFd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return candidate;
     }
 }
