@@ -24,14 +24,17 @@ void DesktopWorkspace::revealFile(const QString& path) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    // A URI proper: spaces and non-ASCII letters percent-encoded, or file managers that parse
+    // strictly cannot find a recovered file with such a name.
+    call << QStringList{QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded())} << QString();
     // Asynchronous, so a slow or absent file manager never blocks the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [folder](QDBusPendingCallWatcher* w) {
-        if (w->isError())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        w->deleteLater();
-    });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [folder](QDBusPendingCallWatcher* w) {
+                         if (w->isError())
+                             QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+                         w->deleteLater();
+                     });
 }
 
 } // namespace vellorin

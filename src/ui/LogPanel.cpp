@@ -3,9 +3,13 @@
 #include "ui/Theme.h"
 #include "workflow/ViewController.h"
 
+#include <QElapsedTimer>
+#include <QPlainTextDocumentLayout>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
@@ -50,7 +54,7 @@ LogPanel::LogPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent
         bar->setValue(scrollFrom_ + qRound((bar->maximum() - scrollFrom_) * t));
     });
 
-    text_->setPlainText(viewModel_->logText());
+    replaceText(viewModel_->logText());
     RecoveryViewModel* model = viewModel_.get();
     connect(model, &RecoveryViewModel::logLineAppended, this, &LogPanel::lineAppended);
     connect(model, &RecoveryViewModel::logTextChanged, this, &LogPanel::logChanged);
@@ -64,27 +68,86 @@ void LogPanel::lineAppended(const QString& line) {
 void LogPanel::logChanged() {
     if (lineArrived_) {
         lineArrived_ = false;
-        // Lines come in bursts of thousands; one insertion per turn of the event loop
-        // keeps the cost per line small without ever showing a stale log for long.
-        if (!flushScheduled_) {
-            flushScheduled_ = true;
-            QTimer::singleShot(0, this, &LogPanel::flushPending);
-        }
+        scheduleFlush();
     } else {
         pending_.clear();
-        text_->setPlainText(viewModel_->logText());
+        replaceText(viewModel_->logText());
     }
     scrollToEnd();
 }
 
-void LogPanel::flushPending() {
+void LogPanel::scheduleFlush() {
+    // Lines come in bursts of thousands; one insertion per turn of the event loop keeps the
+    // cost per line small without ever showing a stale log for long.
+    if (!flushScheduled_) {
+        flushScheduled_ = true;
+        QTimer::singleShot(0, this, [this] { flushSlice(); });
+    }
+}
+
+void LogPanel::flushSlice() {
     flushScheduled_ = false;
-    if (pending_.isEmpty())
-        return;
+    // A flood of lines is drawn in slices, each within a few milliseconds, so that painting
+    // and input keep their turns however fast the lines come; the rest waits for the next turn.
+    constexpr qint64 kSliceBudgetNs = 3'000'000;
+    constexpr qsizetype kChunk = 64 * 1024;
+    QElapsedTimer clock;
+    clock.start();
+    qsizetype done = 0;
+    while (done < pending_.size() && clock.nsecsElapsed() < kSliceBudgetNs) {
+        qsizetype end = std::min(pending_.size(), done + kChunk);
+        // Whole lines only, so that a line is never shown half-written.
+        if (end < pending_.size()) {
+            const qsizetype newline = pending_.lastIndexOf(QLatin1Char('\n'), end - 1);
+            end = newline >= done ? newline + 1 : pending_.indexOf(QLatin1Char('\n'), end) + 1;
+            if (end <= 0)
+                end = pending_.size();
+        }
+        append(QStringView(pending_).mid(done, end - done));
+        done = end;
+    }
+    pending_.remove(0, done);
+    if (!pending_.isEmpty())
+        scheduleFlush();
+}
+
+void LogPanel::flushPending() {
+    if (!pending_.isEmpty())
+        append(pending_);
+    pending_.clear();
+}
+
+void LogPanel::append(QStringView text) {
+    // A text block per line would make a long log slow to empty, to re-wrap at a new width and
+    // to grow. Lines are kept in paragraphs of kLinesPerBlock, separated inside a paragraph by
+    // line separators, which draw and copy exactly as line breaks do.
+    QString chunk = text.toString();
+    for (QChar& c : chunk) {
+        if (c != QLatin1Char('\n'))
+            continue;
+        if (++linesInLastBlock_ < kLinesPerBlock) {
+            c = QChar::LineSeparator;
+        } else {
+            linesInLastBlock_ = 0;
+        }
+    }
     QTextCursor cursor(text_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(pending_);
-    pending_.clear();
+    cursor.insertText(chunk);
+}
+
+void LogPanel::replaceText(const QString& text) {
+    // Emptying a document of many blocks takes long; a new one costs nothing.
+    const QPointer<QTextDocument> old = text_->document();
+    auto* document = new QTextDocument(text_);
+    document->setDocumentLayout(new QPlainTextDocumentLayout(document));
+    document->setDefaultFont(old->defaultFont());
+    document->setDocumentMargin(old->documentMargin());
+    document->setUndoRedoEnabled(false);
+    text_->setDocument(document);
+    delete old.data();
+    linesInLastBlock_ = 0;
+    append(text);
 }
 
 void LogPanel::scrollToEnd() {
