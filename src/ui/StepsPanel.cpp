@@ -1,5 +1,6 @@
 #include "ui/StepsPanel.h"
 
+#include "ui/CheckBoxStyle.h"
 #include "ui/StepButtonLabel.h"
 #include "ui/Theme.h"
 #include "workflow/ViewController.h"
@@ -87,6 +88,10 @@ StepsPanel::StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     showLogs_ = new QCheckBox(QStringLiteral("Show Logs"), togglesRow_);
     showLogs_->setObjectName(QStringLiteral("showLogsToggle"));
     showLogs_->setAccessibleName(showLogs_->text());
+    auto* checkBoxStyle = new CheckBoxStyle;
+    checkBoxStyle->setParent(this);
+    recoverAllFiles_->setStyle(checkBoxStyle);
+    showLogs_->setStyle(checkBoxStyle);
     toggles->addWidget(recoverAllFiles_);
     toggles->addStretch(1);
     toggles->addWidget(showLogs_);
