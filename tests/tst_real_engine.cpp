@@ -1,8 +1,8 @@
+#include "platform/ExecutableResources.h"
 #include "support/DeepRun.h"
 #include "support/DiskImages.h"
 #include "support/Fakes.h"
 #include "workflow/ViewController.h"
-#include "platform/ExecutableResources.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,7 +55,8 @@ void checkPictures(const QStringList& pictures) {
     QCOMPARE(pictures.size(), 6);
     for (const QString& picture : pictures) {
         const qint64 size = QFileInfo(picture).size();
-        QVERIFY2(size > 10 * 1024 && size < 120 * 1024, qPrintable(picture + QStringLiteral(": ") + QString::number(size)));
+        QVERIFY2(size > 10 * 1024 && size < 120 * 1024,
+                 qPrintable(picture + QStringLiteral(": ") + QString::number(size)));
     }
 }
 
@@ -86,7 +87,8 @@ void checkRecovered(const RealRun& run) {
     const QStringList log = logMessages(model.logText());
     QVERIFY2(log.contains(QStringLiteral("Recovered files saved in: ") + run.recoveryDirectory()),
              qPrintable(log.join(QLatin1Char('\n'))));
-    QVERIFY2(!log.filter(QStringLiteral("PhotoRec: Search finished")).isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
+    QVERIFY2(!log.filter(QStringLiteral("PhotoRec: Search finished")).isEmpty(),
+             qPrintable(log.join(QLatin1Char('\n'))));
     QVERIFY2(!model.logText().contains(QChar(0x1b)), "the engine's screen output reached the log");
     QVERIFY(!model.fileMonitorTimer());
 }
@@ -96,7 +98,7 @@ void checkRecovered(const RealRun& run) {
 class RealEngineTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void initTestCase();
     void recoversEveryPictureOfAFatImage();
     void recoversEveryPictureOfAMountedExt4Folder();
@@ -135,7 +137,8 @@ void RealEngineTest::recoversEveryPictureOfAMountedExt4Folder() {
     {
         LoopMount mount(image, mountPoint, QStringLiteral("ro,noload"));
         if (!mount.mounted()) {
-            qInfo().noquote() << "No loop mount on this machine, the folder source is not tested:" << mount.refusal();
+            qInfo().noquote() << "No loop mount on this machine, the folder source is not tested:"
+                              << mount.refusal();
             QSKIP("loop mounting is refused here");
         }
         QVERIFY2(mount.device().startsWith(QStringLiteral("/dev/loop")), qPrintable(mount.device()));

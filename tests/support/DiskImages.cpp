@@ -49,8 +49,8 @@ bool runTool(const QString& program, const QStringList& arguments, QByteArray* o
         *output = printed;
     const bool ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (!ok)
-        qWarning().noquote() << program << arguments.join(QLatin1Char(' ')) << "failed:" << process.errorString()
-                             << QString::fromLocal8Bit(printed);
+        qWarning().noquote() << program << arguments.join(QLatin1Char(' '))
+                             << "failed:" << process.errorString() << QString::fromLocal8Bit(printed);
     return ok;
 }
 
@@ -66,12 +66,14 @@ QStringList makePictures(const QString& folder, int count) {
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
                 const int grain = random.bounded(48);
-                const QColor base = QColor::fromHsv((hue + x / 3 + y / 5) % 360, 160 + (x * y) % 80, 120 + grain);
+                const QColor base =
+                    QColor::fromHsv((hue + x / 3 + y / 5) % 360, 160 + (x * y) % 80, 120 + grain);
                 image.setPixel(x, y, base.rgb());
             }
         }
         const QString path =
-            folder + QStringLiteral("/picture%1.%2").arg(n).arg(jpeg ? QStringLiteral("jpg") : QStringLiteral("png"));
+            folder +
+            QStringLiteral("/picture%1.%2").arg(n).arg(jpeg ? QStringLiteral("jpg") : QStringLiteral("png"));
         if (!image.save(path, jpeg ? "JPEG" : "PNG", jpeg ? 92 : -1))
             return {};
         paths.append(path);
@@ -100,7 +102,8 @@ QStringList visibleFileHashes(const QString& root) {
             continue;
         }
         if (!hidden && it->is_regular_file(ec))
-            hashes.append(QString::fromLatin1(sha256Of(QFile::decodeName(QByteArray::fromStdString(it->path().string())))));
+            hashes.append(QString::fromLatin1(
+                sha256Of(QFile::decodeName(QByteArray::fromStdString(it->path().string())))));
     }
     hashes.sort();
     return hashes;
@@ -112,7 +115,7 @@ bool makeFatImage(const QString& image, qint64 bytes, const QStringList& files, 
     QStringList copy{QStringLiteral("-i"), image};
     copy += files;
     copy.append(QStringLiteral("::"));
-    if (!runTool(QStringLiteral("mcopy"), copy))
+    if (!files.isEmpty() && !runTool(QStringLiteral("mcopy"), copy))
         return false;
     for (const QString& name : deleted) {
         if (!runTool(QStringLiteral("mdel"), {QStringLiteral("-i"), image, QStringLiteral("::") + name}))
@@ -138,9 +141,10 @@ LoopMount::~LoopMount() {
 
 QString LoopMount::device() const {
     QByteArray output;
-    runTool(QStringLiteral("findmnt"), {QStringLiteral("-n"), QStringLiteral("-o"), QStringLiteral("SOURCE"),
-                                        QStringLiteral("-M"), folder_},
-            &output);
+    runTool(
+        QStringLiteral("findmnt"),
+        {QStringLiteral("-n"), QStringLiteral("-o"), QStringLiteral("SOURCE"), QStringLiteral("-M"), folder_},
+        &output);
     return QString::fromLocal8Bit(output).trimmed();
 }
 
@@ -153,7 +157,8 @@ bool LoopMount::unmount() {
     return !mounted_;
 }
 
-QString makeExt4Image(const QString& image, qint64 bytes, const QStringList& files, const QStringList& deleted) {
+QString makeExt4Image(const QString& image, qint64 bytes, const QStringList& files,
+                      const QStringList& deleted) {
     if (!makeEmptyFile(image, bytes) ||
         !runTool(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), image}))
         return QStringLiteral("mkfs.ext4 failed");

@@ -27,7 +27,7 @@ bool makeFatImage(const QString& image, qint64 bytes, const QStringList& files, 
 
 // A loop mount of an image file at a folder, undone when it goes out of scope.
 class LoopMount {
-public:
+  public:
     LoopMount(const QString& image, const QString& folder, const QString& options = {});
     ~LoopMount();
     LoopMount(const LoopMount&) = delete;
@@ -40,7 +40,7 @@ public:
     QString device() const;
     bool unmount();
 
-private:
+  private:
     QString folder_;
     bool mounted_ = false;
     QString refusal_;
@@ -49,6 +49,7 @@ private:
 // An ext4 image of the given size holding files (in its root folder), made through a loop
 // mount, with the files whose names are in deleted deleted again. Empty when done, else why
 // it could not be made (mounting refused on this machine, for one).
-QString makeExt4Image(const QString& image, qint64 bytes, const QStringList& files, const QStringList& deleted);
+QString makeExt4Image(const QString& image, qint64 bytes, const QStringList& files,
+                      const QStringList& deleted);
 
 } // namespace vellorin::test
