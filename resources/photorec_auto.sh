@@ -210,7 +210,7 @@ while :; do
     sleep 1 &
     ticker=$!
     finished=
-    wait -n -p finished "$engine_pid" "$ticker"
+    wait -n -p finished "$engine_pid" "$ticker" 2>/dev/null
     status=$?
     if [ "${finished-}" = "$engine_pid" ]; then
         engine_status=$status
@@ -218,9 +218,13 @@ while :; do
         wait "$ticker" 2>/dev/null
         break
     fi
-    if [ -z "${finished-}" ] && ! kill -0 "$engine_pid" 2>/dev/null; then
-        wait "$engine_pid"
+    # Bash drops a job killed by a signal from its table once it has reported it, and wait -n
+    # then no longer sees it end; a plain wait still returns its status.
+    if ! kill -0 "$engine_pid" 2>/dev/null; then
+        wait "$engine_pid" 2>/dev/null
         engine_status=$?
+        kill "$ticker" 2>/dev/null
+        wait "$ticker" 2>/dev/null
         break
     fi
     hide_reports
@@ -255,6 +259,10 @@ if [ "$elevated" -eq 1 ] && [ -n "${PKEXEC_UID-}" ]; then
     chown -R -h -- "$PKEXEC_UID:$owner_group" "$workdir" "$recovery"/recup_dir.* 2>/dev/null
 fi
 
+if [ "$engine_status" -gt 128 ]; then
+    say "PhotoRec was stopped by signal $((engine_status - 128)) before the search of $device ended."
+    exit 1
+fi
 if [ "$engine_status" -ne 0 ]; then
     say "PhotoRec could not open $device (status $engine_status)."
     exit 1

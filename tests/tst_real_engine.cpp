@@ -102,6 +102,7 @@ class RealEngineTest : public QObject {
     void initTestCase();
     void recoversEveryPictureOfAFatImage();
     void recoversEveryPictureOfAMountedExt4Folder();
+    void aSaveLocationOnTheSourcesDiskEndsInAFailure();
 };
 
 void RealEngineTest::initTestCase() {
@@ -150,6 +151,38 @@ void RealEngineTest::recoversEveryPictureOfAMountedExt4Folder() {
         QVERIFY(mount.unmount());
     }
     QCOMPARE(sha256Of(image), before);
+}
+
+void RealEngineTest::aSaveLocationOnTheSourcesDiskEndsInAFailure() {
+    RealRun run;
+    const QString image = run.scratch.filePath(QStringLiteral("disk.img"));
+    const QString made = makeExt4Image(image, 8 * 1024 * 1024, run.pictures, kDeleted);
+    if (!made.isEmpty()) {
+        qInfo().noquote() << "No loop mount on this machine, one disk for source and save is not tested:"
+                          << made;
+        QSKIP("loop mounting is refused here");
+    }
+    const QString mountPoint = run.scratch.filePath(QStringLiteral("mounted"));
+    QDir().mkpath(mountPoint);
+    LoopMount mount(image, mountPoint);
+    QVERIFY2(mount.mounted(), qPrintable(mount.refusal()));
+    // Two sibling folders pass the path rule; only the device shows that they share a disk.
+    const QString photos = mountPoint + QStringLiteral("/photos");
+    run.save = mountPoint + QStringLiteral("/recovery");
+    QVERIFY(QDir().mkpath(photos) && QDir().mkpath(run.save));
+    QVERIFY(!RecoveryViewModel::locationsOverlap(photos, run.save));
+
+    QVERIFY(run.run(photos));
+    const QStringList log = logMessages(run.model->logText());
+    QVERIFY2(!log.filter(QStringLiteral("PhotoRec: Refusing to search ") + mount.device()).isEmpty(),
+             qPrintable(log.join(QLatin1Char('\n'))));
+    QVERIFY2(!log.filter(QStringLiteral("Error occurred during recovery (Exit code: ")).isEmpty(),
+             qPrintable(log.join(QLatin1Char('\n'))));
+    QCOMPARE(run.model->statusMessage(), QStringLiteral("Recovery failed, check logs"));
+    QVERIFY(run.test.alerts->shown.empty());
+    QVERIFY(run.model->recoveredFiles().isEmpty());
+    QCOMPARE(visibleFileHashes(run.recoveryDirectory()), QStringList{});
+    QVERIFY(mount.unmount());
 }
 
 QTEST_MAIN(RealEngineTest)
