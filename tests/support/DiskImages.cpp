@@ -7,14 +7,19 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtDebug>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <vector>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vellorin::test {
@@ -37,20 +42,50 @@ bool makeEmptyFile(const QString& path, qint64 bytes) {
 } // namespace
 
 bool runTool(const QString& program, const QStringList& arguments, QByteArray* output) {
-    QProcess process;
-    process.setProgram(toolPath(program));
-    process.setArguments(arguments);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start();
-    const bool finished = process.waitForFinished(120000);
-    const QByteArray printed = process.readAll();
+    // posix_spawn rather than QProcess: Qt's child shares this process's memory until its
+    // exec, which ThreadSanitizer mistakes for a fork of a threaded process.
+    const QByteArray path = QFile::encodeName(toolPath(program));
+    std::vector<QByteArray> storage{path};
+    for (const QString& argument : arguments)
+        storage.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, path.constData(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+
+    QByteArray printed;
+    char buffer[4096];
+    for (ssize_t n; spawned == 0 && (n = ::read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            printed.append(buffer, n);
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(pipeEnds[0]);
+    int status = -1;
+    if (spawned == 0)
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
     if (output)
         *output = printed;
-    const bool ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const bool ok = spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!ok)
-        qWarning().noquote() << program << arguments.join(QLatin1Char(' '))
-                             << "failed:" << process.errorString() << QString::fromLocal8Bit(printed);
+        qWarning().noquote() << program << arguments.join(QLatin1Char(' ')) << "failed:"
+                             << (spawned != 0 ? QString::fromLocal8Bit(std::strerror(spawned)) : QString())
+                             << QString::fromLocal8Bit(printed);
     return ok;
 }
 
