@@ -97,17 +97,31 @@ folder_devices() {
 
 # Writing recovered files onto the device being searched would overwrite the very deleted
 # data they are carved from.
-if [ -b "$device" ]; then
-    family=$(device_family "$device")
+holds_recovery() {
+    local family held member
+    family=$(device_family "$1")
     while IFS= read -r held; do
         [ -n "$held" ] || continue
         while IFS= read -r member; do
-            if [ "$member" = "$held" ]; then
-                say "Refusing to search $device: the recovery folder $recovery is on that device, and recovered files would overwrite the deleted data they come from. Please choose a save location on another disk."
-                exit 5
-            fi
+            [ "$member" != "$held" ] || return 0
         done <<<"$family"
     done < <(folder_devices "$recovery")
+    return 1
+}
+
+if [ -b "$device" ]; then
+    if holds_recovery "$device"; then
+        say "Refusing to search $device: the recovery folder $recovery is on that device, and recovered files would overwrite the deleted data they come from. Please choose a save location on another disk."
+        exit 5
+    fi
+else
+    # An image file that is mounted through a loop device is written to through that device.
+    while IFS= read -r loop; do
+        if [ -n "$loop" ] && [ -b "$loop" ] && holds_recovery "$loop"; then
+            say "Refusing to search $device: the recovery folder $recovery is on $loop, which is this image mounted, and recovered files would overwrite the deleted data they come from. Please choose a save location on another disk."
+            exit 5
+        fi
+    done < <(losetup -n -O NAME -j "$device" 2>/dev/null)
 fi
 
 if [ ! -r "$device" ]; then
@@ -164,8 +178,16 @@ hide_reports() {
     done
 }
 
+# Counted by globbing below the quoted folder: a folder name such as "Photos [2024]" would be
+# read as a pattern by find -path.
 count_recovered() {
-    find "$recovery" -mindepth 2 -path "$recovery/recup_dir.*" -type f ! -name '.*' 2>/dev/null | wc -l
+    local folder found=0
+    local -a files
+    for folder in "$recovery"/recup_dir.*/; do
+        files=("$folder"[!.]*)
+        found=$((found + ${#files[@]}))
+    done
+    printf '%s\n' "$found"
 }
 
 if [ "$size" -gt 0 ]; then
@@ -188,7 +210,7 @@ while :; do
     sleep 1 &
     ticker=$!
     finished=
-    wait -n -p finished "$engine_pid" "$ticker"
+    wait -n -p finished "$engine_pid" "$ticker" 2>/dev/null
     status=$?
     if [ "${finished-}" = "$engine_pid" ]; then
         engine_status=$status
@@ -196,9 +218,13 @@ while :; do
         wait "$ticker" 2>/dev/null
         break
     fi
-    if [ -z "${finished-}" ] && ! kill -0 "$engine_pid" 2>/dev/null; then
-        wait "$engine_pid"
+    # Bash drops a job killed by a signal from its table once it has reported it, and wait -n
+    # then no longer sees it end; a plain wait still returns its status.
+    if ! kill -0 "$engine_pid" 2>/dev/null; then
+        wait "$engine_pid" 2>/dev/null
         engine_status=$?
+        kill "$ticker" 2>/dev/null
+        wait "$ticker" 2>/dev/null
         break
     fi
     hide_reports
@@ -233,6 +259,10 @@ if [ "$elevated" -eq 1 ] && [ -n "${PKEXEC_UID-}" ]; then
     chown -R -h -- "$PKEXEC_UID:$owner_group" "$workdir" "$recovery"/recup_dir.* 2>/dev/null
 fi
 
+if [ "$engine_status" -gt 128 ]; then
+    say "PhotoRec was stopped by signal $((engine_status - 128)) before the search of $device ended."
+    exit 1
+fi
 if [ "$engine_status" -ne 0 ]; then
     say "PhotoRec could not open $device (status $engine_status)."
     exit 1
