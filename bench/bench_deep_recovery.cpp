@@ -30,7 +30,6 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <filesystem>
 #include <optional>
