@@ -9,7 +9,7 @@
 // - the application: RecoveryViewModel::startRecovery with the production services and the
 //   build's resource folder, the completion alert answered "View Later" at once, from the
 //   start until the recovery has ended, with the event loop turning.
-// The rounds (5 by default) alternate which goes first; the figure is the ratio of the
+// The rounds (7 by default) alternate which goes first; the figure is the ratio of the
 // medians, goal at most 1.05, and every run must recover the same number of files. The
 // fastest runs and the processor time of each side are printed beside it for information.
 
@@ -307,7 +307,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const long imageMiB = sizeArgument(argc, argv, 1, "VELLORIN_BENCH_IMAGE_MIB", 256);
-    const long rounds = sizeArgument(argc, argv, 2, "VELLORIN_BENCH_ROUNDS", 5);
+    const long rounds = sizeArgument(argc, argv, 2, "VELLORIN_BENCH_ROUNDS", 7);
     if (imageMiB < 8) {
         note(QStringLiteral("the image needs at least 8 MiB"));
         return kCannotRun;
