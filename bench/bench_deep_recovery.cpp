@@ -418,5 +418,10 @@ int main(int argc, char** argv) {
     report.info("deep_recovery_wall_fastest_s", *std::min_element(application.begin(), application.end()),
                 *std::min_element(bare.begin(), bare.end()));
     report.info("deep_recovery_processor_s", median(applicationProcessor), median(bareProcessor));
+    // The two runs of one round meet much the same load: their ratio varies less than the runs.
+    std::vector<double> paired;
+    for (std::size_t i = 0; i < bare.size() && i < application.size(); ++i)
+        paired.push_back(bare[i] > 0 ? application[i] / bare[i] : 0);
+    report.info("deep_recovery_wall_paired_ratio", median(paired), 1.0);
     return report.exitCode();
 }
