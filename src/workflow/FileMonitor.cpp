@@ -21,6 +21,14 @@ namespace {
 
 constexpr int kMonitorIntervalMs = 2000;
 
+// Freeing a list of a hundred thousand records takes tens of milliseconds: that is done on
+// the background pool, not on the main thread between two frames.
+void releaseElsewhere(Queues& queues, QList<RecoveredFile>&& files) {
+    if (files.isEmpty())
+        return;
+    queues.background([doomed = std::move(files)]() mutable { doomed = QList<RecoveredFile>(); });
+}
+
 class ScanVisitor final : public WalkVisitor {
 public:
     ScanVisitor(FileSystem& fileSystem, QString root) : fileSystem_(fileSystem), root_(std::move(root)) {}
@@ -132,12 +140,18 @@ void RecoveryViewModel::refreshRecoveredFiles(const QString& watchedFolder) {
 }
 
 void RecoveryViewModel::applyRecoveredFiles(QList<RecoveredFile> files) {
-    if (files.size() == recoveredFiles_.size())
-        return; // as many files as listed: nothing changes, even if they are other ones
+    if (files.size() == recoveredFiles_.size()) {
+        // As many files as listed: nothing changes, even if they are other ones.
+        releaseElsewhere(*platform_.queues, std::move(files));
+        return;
+    }
     const qint64 count = files.size();
+    QList<RecoveredFile> previous = recoveredFiles_;
     setRecoveredFiles(std::move(files));
     setRecoveredCount(count);
     setStatusMessage(QStringLiteral("Recovered ") + QString::number(count) + QStringLiteral(" files..."));
+    // The views have let go of the old records by now.
+    releaseElsewhere(*platform_.queues, std::move(previous));
 }
 
 } // namespace vellorin

@@ -1,0 +1,263 @@
+// One tick of the output-folder monitor over a recovery folder laid out as PhotoRec lays it
+// out (recup_dir.N, 500 files each, a hidden report beside them).
+//
+//   bench_file_monitor [FILES] [ROUNDS]     (or VELLORIN_BENCH_FILES, VELLORIN_BENCH_ROUNDS)
+//
+// Figures, each the median of the rounds:
+// - the tick's background scan, against a bare walk that only lstat()s every entry;
+// - the main thread's processor time for the result of a tick whose count changed, and of
+//   one whose count did not, against replacing a list of as many records in a QObject and
+//   emitting the change (goal: at most 3 ms more).
+
+#include "BenchReport.h"
+
+#include "platform/Clock.h"
+#include "platform/Platform.h"
+#include "platform/QtQueues.h"
+#include "workflow/RecoveredFileScan.h"
+#include "workflow/ViewController.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <future>
+#include <string>
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vellorin {
+
+// Drives the monitor's private steps one at a time.
+class FileMonitorProbe {
+public:
+    static void refresh(RecoveryViewModel& model, const QString& folder) {
+        model.refreshRecoveredFiles(folder);
+    }
+};
+
+} // namespace vellorin
+
+namespace {
+
+using namespace vellorin;
+using namespace vellorin::bench;
+
+constexpr int kFilesPerFolder = 500; // as PhotoRec starts a new recup_dir.N
+
+// The least any list of a folder's files must cost the main thread: the list handed over
+// and the change announced.
+class ListHolder : public QObject {
+    Q_OBJECT
+public:
+    void replace(QList<RecoveredFile> files) {
+        files_ = std::move(files);
+        emit filesChanged();
+    }
+    QList<RecoveredFile> files_;
+signals:
+    void filesChanged();
+};
+
+bool makeTree(const QString& root, long count) {
+    const std::string base = QFile::encodeName(root).toStdString();
+    std::string folder;
+    for (long i = 0; i < count; ++i) {
+        if (i % kFilesPerFolder == 0) {
+            folder = base + "/recup_dir." + std::to_string(i / kFilesPerFolder + 1);
+            if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+                return false;
+            const std::string report = folder + "/.report.xml";
+            const int fd = ::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd < 0)
+                return false;
+            ::close(fd);
+        }
+        // PhotoRec's names: the sector the file was carved at, and the family's extension.
+        static const char* const kExtensions[] = {".jpg", ".png", ".pdf", ".txt", ".mov"};
+        const std::string name = folder + "/f" + std::to_string(1'000'000 + i * 64) + kExtensions[i % 5];
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return false;
+        const std::string bytes(16 + static_cast<std::size_t>(i % 200), 'x');
+        const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        ::close(fd);
+        if (!written)
+            return false;
+    }
+    return true;
+}
+
+long bareWalkCount = 0;
+
+int countRegular(const char*, const struct stat* info, int kind, struct FTW*) {
+    if (kind == FTW_F && S_ISREG(info->st_mode))
+        ++bareWalkCount;
+    return 0;
+}
+
+double bareWalkMs(const QString& root) {
+    bareWalkCount = 0;
+    QElapsedTimer clock;
+    clock.start();
+    ::nftw(QFile::encodeName(root).constData(), countRegular, 64, FTW_PHYS);
+    return clock.nsecsElapsed() / 1e6;
+}
+
+double threadCpuMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// Runs every main-queue task already posted; returns the main thread's processor time for
+// them, which other programs on the machine do not inflate the way they inflate wall time.
+double drainMainQueueMs(QtQueues& queues) {
+    const double start = threadCpuMs();
+    while (queues.pendingMainTasks() > 0)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return threadCpuMs() - start;
+}
+
+struct Tick {
+    double scanMs;
+    double mainMs;
+};
+
+// One tick as the timer makes it: the scan on the background pool, then its result applied
+// on the main queue.
+Tick tick(RecoveryViewModel& model, QtQueues& queues, const QString& folder) {
+    QElapsedTimer clock;
+    clock.start();
+    FileMonitorProbe::refresh(model, folder);
+    queues.waitForWorkers();
+    const double scanMs = clock.nsecsElapsed() / 1e6;
+    return {scanMs, drainMainQueueMs(queues)};
+}
+
+// A scan result made, like the monitor's, on another thread than the one that frees it.
+QList<RecoveredFile> scanElsewhere(const Platform& platform, const QString& folder, bool allButOne = false) {
+    return std::async(std::launch::async,
+                      [&] {
+                          QList<RecoveredFile> files =
+                              scanRecoveredFiles(*platform.fileSystem, *platform.clock, folder);
+                          if (allButOne)
+                              files.removeLast();
+                          return files;
+                      })
+        .get();
+}
+
+bool writeFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = ::write(fd, "recovered", 9) == 9;
+    return ::close(fd) == 0 && written;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const long count = sizeArgument(argc, argv, 1, "VELLORIN_BENCH_FILES", 100'000);
+    const long rounds = sizeArgument(argc, argv, 2, "VELLORIN_BENCH_ROUNDS", 5);
+
+    QTemporaryDir scratch;
+    if (!scratch.isValid()) {
+        note(QStringLiteral("cannot make a temporary folder: ") + scratch.errorString());
+        return kCannotRun;
+    }
+    const QString folder = scratch.filePath(QStringLiteral("recovered_files"));
+    QElapsedTimer making;
+    making.start();
+    if (!QDir().mkpath(folder) || !makeTree(folder, count)) {
+        note(QStringLiteral("cannot make the recovery folder: ") +
+             QString::fromLocal8Bit(std::strerror(errno)));
+        return kCannotRun;
+    }
+    note(QStringLiteral("made %1 files in %2 folders under %3 in %4 s")
+             .arg(count)
+             .arg((count + kFilesPerFolder - 1) / kFilesPerFolder)
+             .arg(folder)
+             .arg(making.elapsed() / 1000.0, 0, 'f', 1));
+    making.restart();
+
+    Platform platform = Platform::system();
+    auto queues = std::make_shared<QtQueues>();
+    platform.queues = queues;
+    auto model = RecoveryViewModel::create(platform);
+    ListHolder holder;
+    // Something listens, as the window does; what it does is the views' cost, not ours.
+    long announcements = 0;
+    QObject::connect(&holder, &ListHolder::filesChanged, &holder, [&announcements] { ++announcements; });
+    QObject::connect(model.get(), &RecoveryViewModel::recoveredFilesChanged, model.get(),
+                     [&announcements] { ++announcements; });
+
+    Report report;
+    // A first walk so that every timed one finds the folder's entries in the cache.
+    report.require(scanRecoveredFiles(*platform.fileSystem, *platform.clock, folder).size() == count,
+                   QStringLiteral("the scan lists every file"));
+
+    const std::string victim = QFile::encodeName(folder).toStdString() + "/recup_dir.1/f1000000.jpg";
+    std::vector<double> bare, scans, replaces, changed, unchanged;
+    for (long round = 0; round < rounds; ++round) {
+        bare.push_back(bareWalkMs(folder));
+        report.require(bareWalkCount == count + (count + kFilesPerFolder - 1) / kFilesPerFolder,
+                       QStringLiteral("the bare walk meets every file"));
+
+        // The reference: a list one record shorter replaced by a full one, both fresh.
+        holder.replace(scanElsewhere(platform, folder, true));
+        QList<RecoveredFile> full = scanElsewhere(platform, folder);
+        const double replaceStart = threadCpuMs();
+        holder.replace(std::move(full));
+        replaces.push_back(threadCpuMs() - replaceStart);
+        holder.replace({});
+
+        // The monitor as it meets an engine at work: one file fewer, then one more, then
+        // as many again.
+        ::unlink(victim.c_str());
+        tick(*model, *queues, folder);
+        report.require(writeFile(victim), QStringLiteral("the file comes back"));
+        const Tick grown = tick(*model, *queues, folder);
+        report.require(model->recoveredCount() == count, QStringLiteral("the tick lists every file"));
+        const Tick same = tick(*model, *queues, folder);
+        scans.push_back(grown.scanMs);
+        scans.push_back(same.scanMs);
+        changed.push_back(grown.mainMs);
+        unchanged.push_back(same.mainMs);
+
+        note(QStringLiteral("round %1: bare walk %2 ms, scans %3 / %4 ms, replace %5 ms, apply %6 ms "
+                            "(count changed) / %7 ms (count unchanged)")
+                 .arg(round + 1)
+                 .arg(bare.back(), 0, 'f', 1)
+                 .arg(grown.scanMs, 0, 'f', 1)
+                 .arg(same.scanMs, 0, 'f', 1)
+                 .arg(replaces.back(), 0, 'f', 2)
+                 .arg(grown.mainMs, 0, 'f', 2)
+                 .arg(same.mainMs, 0, 'f', 2));
+    }
+
+    note(QStringLiteral("%1 files; medians of %2 rounds, in milliseconds").arg(count).arg(rounds));
+    note(QStringLiteral("rounds took %1 s").arg(making.elapsed() / 1000.0, 0, 'f', 1));
+    report.info("monitor_scan_ms", median(scans), median(bare));
+    report.excess("monitor_apply_changed_ms", median(changed), median(replaces), 3.0);
+    report.excess("monitor_apply_unchanged_ms", median(unchanged), median(replaces), 3.0);
+    note(QStringLiteral("scan: the tick's walk on the background pool, against a bare lstat() walk"));
+    note(QStringLiteral("apply: the main thread's processor time for a tick's result, against "
+                        "replacing a list of %1 records and emitting the change; goal: at most 3 ms more")
+             .arg(count));
+    return report.exitCode();
+}
+
+#include "bench_file_monitor.moc"
