@@ -4,6 +4,8 @@
 // the windows a person would answer, a way to run it to its end, reference commands timed
 // the same way, and one result format that bench/run gathers into a table.
 
+#include "BenchReport.h"
+
 #include "platform/Alerts.h"
 #include "platform/Platform.h"
 #include "platform/QtQueues.h"
@@ -97,12 +99,6 @@ inline void settleDisk() {
     runCommand(QStringLiteral("sync"), {});
 }
 
-inline double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 inline long peakResidentKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -119,29 +115,5 @@ inline double scale() {
 inline int scaled(int count) {
     return std::max(1, static_cast<int>(count * scale()));
 }
-
-// One figure against its reference. Lines starting with "RESULT" are what bench/run reads:
-// name, value, reference, unit, ratio, goal for the ratio (0: none), verdict.
-class Report {
-public:
-    void figure(const char* name, double value, double reference, const char* unit, double maxRatio) {
-        const double ratio = reference > 0 ? value / reference : 0;
-        const bool ok = maxRatio <= 0 || (reference > 0 && ratio <= maxRatio);
-        failed_ = failed_ || !ok;
-        std::printf("RESULT\t%s\t%.4g\t%.4g\t%s\t%.3f\t%.2f\t%s\n", name, value, reference, unit, ratio, maxRatio,
-                    ok ? "ok" : "MISSED");
-        std::fflush(stdout);
-    }
-    // A figure that has no reference of its own, only a bound.
-    void bound(const char* name, double value, double limit, const char* unit) { figure(name, value, limit, unit, 1.0); }
-    void info(const char* name, double value, const char* unit) {
-        std::printf("RESULT\t%s\t%.4g\t-\t%s\t-\t-\tinfo\n", name, value, unit);
-        std::fflush(stdout);
-    }
-    int exitCode() const { return failed_ ? 1 : 0; }
-
-private:
-    bool failed_ = false;
-};
 
 } // namespace vellorin::bench

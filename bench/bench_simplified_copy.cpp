@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not write the source tree\n");
         return 2;
     }
-    std::printf("Simplified recovery of %d files, %.0f MB, against cp -a (median of 5 runs each)\n", files,
+    std::printf("# Simplified recovery of %d files, %.0f MB, against cp -a (median of 5 runs each)\n", files,
                 static_cast<double>(bytes) / 1e6);
     // Both read from the page cache: read the tree once before any timed run.
     runCommand(QStringLiteral("cp"), {QStringLiteral("-a"), source, scratch.path() + QStringLiteral("/warm")});
@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
     }
 
     Report report;
-    report.figure("copy: simplified recovery vs cp -a (s)", median(ours), median(reference), "s", 1.10);
-    std::printf("throughput: %.0f MB/s (cp -a: %.0f MB/s)\n", static_cast<double>(bytes) / 1e6 / median(ours),
+    report.ratio("copy_seconds_vs_cp_a", median(ours), median(reference), 1.10);
+    std::printf("# throughput: %.0f MB/s (cp -a: %.0f MB/s)\n", static_cast<double>(bytes) / 1e6 / median(ours),
                 static_cast<double>(bytes) / 1e6 / median(reference));
     return report.exitCode();
 }

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not write the source tree\n");
         return 2;
     }
-    std::printf("Main thread while %d small files are recovered and listed\n", files);
+    std::printf("# Main thread while %d small files are recovered and listed\n", files);
 
     Platform platform = benchPlatform(std::nullopt);
     auto queues = std::make_shared<TimedQueues>();
@@ -120,11 +120,11 @@ int main(int argc, char** argv) {
     const double last = meanMs(insertionTasks, insertionTasks.size() - tenth, insertionTasks.size());
 
     Report report;
-    report.info("main thread: run time (s)", seconds, "s");
-    report.bound("main thread: longest event-loop gap (ms)", static_cast<double>(longestGap) / 1e6, 50, "ms");
-    report.figure("main thread: head insertion, last tenth vs first tenth (ms)", last, first, "ms", 2.0);
-    report.info("main thread: peak memory (MiB)", static_cast<double>(peakResidentKiB()) / 1024.0, "MiB");
-    report.info("main thread: peak memory growth per listed file (bytes)",
-                static_cast<double>(peakResidentKiB() - residentBefore) * 1024.0 / files, "bytes");
+    report.info("main_thread_run_seconds", seconds, 0);
+    report.excess("main_thread_longest_loop_gap_ms", static_cast<double>(longestGap) / 1e6, 50, 0);
+    report.ratio("main_thread_head_insert_ms_last_vs_first_tenth", last, first, 2.0);
+    report.info("main_thread_peak_memory_mib", static_cast<double>(peakResidentKiB()) / 1024.0, 0);
+    report.info("main_thread_memory_bytes_per_listed_file",
+                static_cast<double>(peakResidentKiB() - residentBefore) * 1024.0 / files, 0);
     return report.exitCode();
 }
