@@ -246,6 +246,23 @@ private slots:
         QVERIFY(saveScreenshot(view.get(), QStringLiteral("finished-with-list")));
     }
 
+    void logOfARunUnderTheListIsShownWhole() {
+        // While the list is shown the log panel draws nothing; switched on afterwards it
+        // starts at the top and catches up with every line.
+        open();
+        for (int i = 0; i < 40; ++i)
+            harness->writeFile(QStringLiteral("source/photo%1.jpg").arg(i), "jpg");
+        harness->clickAndAnswer(view->stepsPanel()->sourceButton(), harness->folder(QStringLiteral("source")));
+        harness->clickAndAnswer(view->stepsPanel()->startButton(), harness->folder(QStringLiteral("save")));
+        finishRun();
+        QVERIFY(view->logPanel()->isCaughtUp());
+        QTest::mouseClick(view->stepsPanel()->showLogsToggle(), Qt::LeftButton);
+        QPlainTextEdit* text = view->logPanel()->textView();
+        QTRY_VERIFY(view->logPanel()->isCaughtUp());
+        QCOMPARE(text->toPlainText(), view->viewModel()->logText());
+        QCOMPARE(text->verticalScrollBar()->value(), 0);
+    }
+
     void logPanelShowsTheLogInPlaceOfTheList() {
         open();
         // Before any recovery: the placeholder, in the log's own font.
