@@ -77,6 +77,19 @@ private slots:
         QCOMPARE(sheet->parentWidget(), view->window());
         QVERIFY(sheet->width() >= 520);
         QVERIFY(sheet->gotItButton()->isDefault());
+        // The sheet is as tall as its content at its width: no empty band above the title or
+        // between the rows.
+        QCOMPARE(sheet->height(), sheet->layout()->totalHeightForWidth(sheet->width()));
+        QCOMPARE(sheet->titleLabel()->geometry().top(), 24);
+        QCOMPARE(sheet->titleLabel()->geometry().left(), 24);
+        const QList<QWidget*> steps = sheet->instructions();
+        QCOMPARE(steps.size(), 4);
+        QCOMPARE(steps.first()->geometry().top() - sheet->titleLabel()->geometry().bottom() - 1, 20);
+        for (int i = 1; i < steps.size(); ++i)
+            QCOMPARE(steps[i]->geometry().top() - steps[i - 1]->geometry().bottom() - 1, 12);
+        QCOMPARE(sheet->gotItButton()->geometry().top() - steps.last()->geometry().bottom() - 1, 20);
+        QCOMPARE(sheet->height() - sheet->gotItButton()->geometry().bottom() - 1, 24);
+        QCOMPARE(sheet->width() - sheet->gotItButton()->geometry().right() - 1, 24);
         QStringList texts;
         for (QLabel* label : sheet->findChildren<QLabel*>())
             texts << label->text();
@@ -231,6 +244,23 @@ private slots:
         QCOMPARE(sizes, (QStringList{QStringLiteral("beach.jpg, 3 KB"), QStringLiteral("notes.txt, 7 bytes"),
                                      QStringLiteral("song.mp3, 1.5 MB")}));
         QVERIFY(saveScreenshot(view.get(), QStringLiteral("finished-with-list")));
+    }
+
+    void logOfARunUnderTheListIsShownWhole() {
+        // While the list is shown the log panel draws nothing; switched on afterwards it
+        // starts at the top and catches up with every line.
+        open();
+        for (int i = 0; i < 40; ++i)
+            harness->writeFile(QStringLiteral("source/photo%1.jpg").arg(i), "jpg");
+        harness->clickAndAnswer(view->stepsPanel()->sourceButton(), harness->folder(QStringLiteral("source")));
+        harness->clickAndAnswer(view->stepsPanel()->startButton(), harness->folder(QStringLiteral("save")));
+        finishRun();
+        QVERIFY(view->logPanel()->isCaughtUp());
+        QTest::mouseClick(view->stepsPanel()->showLogsToggle(), Qt::LeftButton);
+        QPlainTextEdit* text = view->logPanel()->textView();
+        QTRY_VERIFY(view->logPanel()->isCaughtUp());
+        QCOMPARE(text->toPlainText(), view->viewModel()->logText());
+        QCOMPARE(text->verticalScrollBar()->value(), 0);
     }
 
     void logPanelShowsTheLogInPlaceOfTheList() {

@@ -54,32 +54,40 @@ LogPanel::LogPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent
         bar->setValue(scrollFrom_ + qRound((bar->maximum() - scrollFrom_) * t));
     });
 
-    replaceText(viewModel_->logText());
+    replaceDocument();
     RecoveryViewModel* model = viewModel_.get();
     connect(model, &RecoveryViewModel::logLineAppended, this, &LogPanel::lineAppended);
     connect(model, &RecoveryViewModel::logTextChanged, this, &LogPanel::logChanged);
+    flushPending();
 }
 
-void LogPanel::lineAppended(const QString& line) {
-    pending_ += line;
+void LogPanel::lineAppended() {
     lineArrived_ = true;
 }
 
 void LogPanel::logChanged() {
-    if (lineArrived_) {
+    if (lineArrived_)
         lineArrived_ = false;
-        scheduleFlush();
-    } else {
-        pending_.clear();
-        replaceText(viewModel_->logText());
-    }
+    else
+        replaceDocument();
+    scheduleFlush();
     scrollToEnd();
+}
+
+bool LogPanel::isCaughtUp() const {
+    return !isVisible() || drawn_ == viewModel_->logText().size();
+}
+
+void LogPanel::showEvent(QShowEvent* event) {
+    PanelSurface::showEvent(event);
+    scheduleFlush();
 }
 
 void LogPanel::scheduleFlush() {
     // Lines come in bursts of thousands; one insertion per turn of the event loop keeps the
-    // cost per line small without ever showing a stale log for long.
-    if (!flushScheduled_) {
+    // cost per line small without ever showing a stale log for long. A hidden panel draws
+    // nothing: a million lines nobody looks at would take the main thread for seconds.
+    if (!flushScheduled_ && isVisible() && !isCaughtUp()) {
         flushScheduled_ = true;
         QTimer::singleShot(0, this, [this] { flushSlice(); });
     }
@@ -87,34 +95,37 @@ void LogPanel::scheduleFlush() {
 
 void LogPanel::flushSlice() {
     flushScheduled_ = false;
+    if (!isVisible())
+        return;
     // A flood of lines is drawn in slices, each within a few milliseconds, so that painting
-    // and input keep their turns however fast the lines come; the rest waits for the next turn.
+    // and input keep their turns however fast the lines come; the rest waits for the next
+    // turn. Each insertion lays out the end of the document again, so a chunk is large
+    // enough to make that cost small per line, and small enough to stay within the budget.
     constexpr qint64 kSliceBudgetNs = 3'000'000;
-    constexpr qsizetype kChunk = 64 * 1024;
+    constexpr qsizetype kChunk = 24 * 1024;
+    const QString& log = viewModel_->logText();
     QElapsedTimer clock;
     clock.start();
-    qsizetype done = 0;
-    while (done < pending_.size() && clock.nsecsElapsed() < kSliceBudgetNs) {
-        qsizetype end = std::min(pending_.size(), done + kChunk);
+    while (drawn_ < log.size() && clock.nsecsElapsed() < kSliceBudgetNs) {
+        qsizetype end = std::min(log.size(), drawn_ + kChunk);
         // Whole lines only, so that a line is never shown half-written.
-        if (end < pending_.size()) {
-            const qsizetype newline = pending_.lastIndexOf(QLatin1Char('\n'), end - 1);
-            end = newline >= done ? newline + 1 : pending_.indexOf(QLatin1Char('\n'), end) + 1;
+        if (end < log.size()) {
+            const qsizetype newline = log.lastIndexOf(QLatin1Char('\n'), end - 1);
+            end = newline >= drawn_ ? newline + 1 : log.indexOf(QLatin1Char('\n'), end) + 1;
             if (end <= 0)
-                end = pending_.size();
+                end = log.size();
         }
-        append(QStringView(pending_).mid(done, end - done));
-        done = end;
+        append(QStringView(log).mid(drawn_, end - drawn_));
+        drawn_ = end;
     }
-    pending_.remove(0, done);
-    if (!pending_.isEmpty())
-        scheduleFlush();
+    scheduleFlush();
 }
 
 void LogPanel::flushPending() {
-    if (!pending_.isEmpty())
-        append(pending_);
-    pending_.clear();
+    const QString& log = viewModel_->logText();
+    if (drawn_ < log.size())
+        append(QStringView(log).mid(drawn_));
+    drawn_ = log.size();
 }
 
 void LogPanel::append(QStringView text) {
@@ -136,8 +147,10 @@ void LogPanel::append(QStringView text) {
     cursor.insertText(chunk);
 }
 
-void LogPanel::replaceText(const QString& text) {
-    // Emptying a document of many blocks takes long; a new one costs nothing.
+void LogPanel::replaceDocument() {
+    // Emptying a document of many blocks takes long, and so does deleting one: the new
+    // document is empty, and the old one goes in a turn of its own, after the start of the
+    // run that replaced the log has been drawn.
     const QPointer<QTextDocument> old = text_->document();
     auto* document = new QTextDocument(text_);
     document->setDocumentLayout(new QPlainTextDocumentLayout(document));
@@ -145,9 +158,10 @@ void LogPanel::replaceText(const QString& text) {
     document->setDocumentMargin(old->documentMargin());
     document->setUndoRedoEnabled(false);
     text_->setDocument(document);
-    delete old.data();
+    if (old)
+        QTimer::singleShot(0, this, [old] { delete old.data(); });
+    drawn_ = 0;
     linesInLastBlock_ = 0;
-    append(text);
 }
 
 void LogPanel::scrollToEnd() {
@@ -159,9 +173,9 @@ void LogPanel::scrollToEnd() {
 }
 
 void LogPanel::showFromTop() {
-    flushPending();
     scroll_->stop();
     text_->verticalScrollBar()->setValue(0);
+    scheduleFlush();
 }
 
 bool LogPanel::isScrollAnimating() const {

@@ -11,8 +11,9 @@ namespace vellorin {
 
 class RecoveryViewModel;
 
-// The activity log, following its end. New lines are appended to what is shown; only a
-// log replaced as a whole (emptied at a start) is set again in full.
+// The activity log, following its end. New lines are appended to what is shown, in slices
+// bounded in time; only a log replaced as a whole (emptied at a start) is set again. The
+// text is read from the view model's log: the panel keeps only how much of it it has drawn.
 class LogPanel : public PanelSurface {
   public:
     explicit LogPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent = nullptr);
@@ -23,22 +24,27 @@ class LogPanel : public PanelSurface {
     // Brings out any lines still waiting to be drawn (tests, benchmarks).
     void flushPending();
     bool isScrollAnimating() const;
-    // Every line of the log is in the text shown (none waits for a later turn).
-    bool isCaughtUp() const { return pending_.isEmpty(); }
+    // No line waits for a later turn: every line of the log is in the text shown, or the
+    // panel is hidden (it draws nothing until it is shown again).
+    bool isCaughtUp() const;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
 
   private:
-    void lineAppended(const QString& line);
+    void lineAppended();
     void logChanged();
     void scheduleFlush();
     void flushSlice();
     void append(QStringView text);
-    void replaceText(const QString& text);
+    void replaceDocument();
     void scrollToEnd();
 
     std::shared_ptr<RecoveryViewModel> viewModel_;
     QPlainTextEdit* text_;
     QVariantAnimation* scroll_;
-    QString pending_;
+    // How much of the view model's log is in the document.
+    qsizetype drawn_ = 0;
     bool lineArrived_ = false;
     bool flushScheduled_ = false;
     int scrollFrom_ = 0;

@@ -10,10 +10,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace vellorin {
 
 QuickStartSheet::QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* parent)
-    : QDialog(parent), settings_(std::move(settings)), gotIt_(new QPushButton(QStringLiteral("Got it"), this)) {
+    : QDialog(parent), settings_(std::move(settings)), gotIt_(new QPushButton(QStringLiteral("Got it"), this)),
+      title_(new QLabel(QStringLiteral("Quick Start"), this)) {
     setWindowTitle(QStringLiteral("Quick Start"));
     setWindowModality(Qt::WindowModal);
     setPalette(theme::darkPalette());
@@ -22,9 +25,8 @@ QuickStartSheet::QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* pa
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
     layout->setSpacing(20);
-    auto* title = new QLabel(QStringLiteral("Quick Start"), this);
-    title->setFont(theme::systemFont(26, QFont::Bold));
-    layout->addWidget(title);
+    title_->setFont(theme::systemFont(26, QFont::Bold));
+    layout->addWidget(title_);
 
     auto* steps = new QVBoxLayout;
     steps->setSpacing(12);
@@ -41,6 +43,7 @@ QuickStartSheet::QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* pa
                                    theme::primaryText(), this);
         item->setWordWrap(true);
         steps->addWidget(item);
+        instructions_.append(item);
     }
     layout->addLayout(steps);
 
@@ -52,6 +55,14 @@ QuickStartSheet::QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* pa
     layout->addLayout(buttons);
 
     connect(gotIt_, &QPushButton::clicked, this, &QuickStartSheet::gotIt);
+}
+
+QSize QuickStartSheet::sizeHint() const {
+    // The wrapped instructions would ask for a narrow sheet; its height is then worked out
+    // for that width, and the sheet, widened to its minimum, would keep the taller height as
+    // empty space between its rows. The height is the content's at the width shown.
+    const int width = std::max(minimumWidth(), QDialog::sizeHint().width());
+    return {width, layout()->totalHeightForWidth(width)};
 }
 
 void QuickStartSheet::gotIt() {

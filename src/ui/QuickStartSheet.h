@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class QLabel;
 class QPushButton;
 
 namespace vellorin {
@@ -18,6 +19,10 @@ public:
     QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* parent);
 
     QPushButton* gotItButton() const { return gotIt_; }
+    QLabel* titleLabel() const { return title_; }
+    QList<QWidget*> instructions() const { return instructions_; }
+
+    QSize sizeHint() const override;
 
 signals:
     void dismissed();
@@ -30,6 +35,8 @@ private:
 
     std::shared_ptr<Settings> settings_;
     QPushButton* gotIt_;
+    QLabel* title_;
+    QList<QWidget*> instructions_;
 };
 
 } // namespace vellorin

@@ -129,6 +129,8 @@ private:
     void setScannedCount(qint64 count);
     void prependRecoveredFile(RecoveredFile file);
     void setRecoveredFiles(QList<RecoveredFile> files);
+    template <typename Value>
+    void releaseOffMainThread(Value value);
 
     // Simplified recovery steps, main thread.
     void publishRecoveredFile(const RecoveredFile& file, const std::shared_ptr<std::atomic<std::int64_t>>& recovered);
