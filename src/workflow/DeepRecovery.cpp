@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <future>
 
 namespace vellorin {
 
@@ -31,13 +32,21 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     const QString enginePath = joinPath(*resourceFolder, QStringLiteral("photorec"));
 
     EngineLauncher::Handlers handlers;
+    // The engine can print, or even end, before this thread has said that it started; its
+    // lines and its end wait for that one, so the log never shows them above "started".
+    auto startedSaid = std::make_shared<std::promise<void>>();
+    const std::shared_future<void> started = startedSaid->get_future().share();
     // The joiner is this run's own and lives on the reader thread with the handler.
-    handlers.output = [weak = weakSelf(), joiner = std::make_shared<Utf8ChunkJoiner>()](const QByteArray& chunk) {
+    handlers.output = [weak = weakSelf(), joiner = std::make_shared<Utf8ChunkJoiner>(),
+                       started](const QByteArray& chunk) {
+        started.wait();
         const QByteArray whole = joiner->take(chunk);
         if (auto self = weak.lock())
             self->handleEngineOutput(whole);
     };
-    handlers.exit = [weak = weakSelf(), queues = platform_.queues, directory = *recoveryDirectory](int status) {
+    handlers.exit = [weak = weakSelf(), queues = platform_.queues, directory = *recoveryDirectory,
+                     started](int status) {
+        started.wait();
         queues->postMain([weak, status, directory] {
             if (auto self = weak.lock())
                 self->handleEngineExit(status, directory);
@@ -69,6 +78,7 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         return;
     }
     appendLog(QStringLiteral("PhotoRec automation script started..."));
+    startedSaid->set_value();
     process->waitUntilExit();
 }
 
