@@ -30,12 +30,15 @@
 
 namespace vellorin::bench {
 
-// Answers every alert with its last button, so the completion alert is "View Later".
+// Answers every alert with its last button, so the completion alert is "View Later", and
+// keeps the titles (main thread only) so a run can check that it was asked.
 class AnsweringAlerts final : public Alerts {
 public:
-    int runModal(const QString&, const QString&, const QStringList& buttons) override {
+    int runModal(const QString& title, const QString&, const QStringList& buttons) override {
+        titles.append(title);
         return static_cast<int>(buttons.size()) - 1;
     }
+    QStringList titles;
 };
 
 class FixedResources final : public Resources {

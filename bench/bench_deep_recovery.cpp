@@ -13,7 +13,7 @@
 // medians, goal at most 1.05, and every run must recover the same number of files. The
 // fastest runs and the processor time of each side are printed beside it for information.
 
-#include "BenchReport.h"
+#include "BenchSupport.h"
 
 #include "platform/Alerts.h"
 #include "platform/Platform.h"
@@ -41,16 +41,6 @@ namespace {
 
 using namespace vellorin;
 using namespace vellorin::bench;
-
-// The completion alert answered as a user who looks later would, without a modal loop.
-class ViewLaterAlerts final : public Alerts {
-public:
-    int runModal(const QString& title, const QString&, const QStringList& buttons) override {
-        titles.append(title);
-        return static_cast<int>(buttons.size()) - 1;
-    }
-    QStringList titles;
-};
 
 std::optional<QString> findTool(const QString& name) {
     QString path = QStandardPaths::findExecutable(name);
@@ -244,7 +234,7 @@ Run runBare(const QString& engine, const QString& image, const QString& commands
     return run;
 }
 
-Run runApplication(const Platform& platform, ViewLaterAlerts& alerts, const QString& image,
+Run runApplication(const Platform& platform, AnsweringAlerts& alerts, const QString& image,
                    const QString& save) {
     auto model = RecoveryViewModel::create(platform);
     QEventLoop loop;
@@ -314,7 +304,7 @@ int main(int argc, char** argv) {
     }
 
     Platform platform = Platform::system();
-    auto alerts = std::make_shared<ViewLaterAlerts>();
+    auto alerts = std::make_shared<AnsweringAlerts>();
     platform.alerts = alerts;
     const std::optional<QString> resources = platform.resources->resourceFolder();
     const QString script = resources.value_or(QString()) + QStringLiteral("/photorec_auto.sh");

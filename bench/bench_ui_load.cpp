@@ -6,7 +6,7 @@
 //
 // Usage: bench_ui_load [log lines] [files]   (headless unless QT_QPA_PLATFORM says otherwise)
 
-#include "BenchReport.h"
+#include "BenchSupport.h"
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
@@ -46,11 +46,6 @@ constexpr double kStartGoalMs = 1000.0;
 
 // The edges a person would answer: no panels (the run is started directly), the completion
 // alert answered "View Later", the quick-start sheet already seen, no engine (simplified).
-struct QuietAlerts final : Alerts {
-    int runModal(const QString&, const QString&, const QStringList& buttons) override {
-        return static_cast<int>(buttons.size()) - 1;
-    }
-};
 struct NoPanels final : Panels {
     void chooseFolder(const PanelRequest&, std::function<void(std::optional<QString>)> completion) override {
         completion(std::nullopt);
@@ -60,20 +55,15 @@ struct SeenSettings final : Settings {
     bool hasSeenOnboarding() override { return true; }
     void setHasSeenOnboarding(bool) override {}
 };
-struct NoResources final : Resources {
-    std::optional<QString> resourceFolder() override { return std::nullopt; }
-};
 struct NoWorkspace final : Workspace {
     void openFolder(const QString&) override {}
     void revealFile(const QString&) override {}
 };
 
-Platform benchPlatform() {
-    Platform p = Platform::system();
-    p.alerts = std::make_shared<QuietAlerts>();
+Platform windowPlatform() {
+    Platform p = vellorin::bench::benchPlatform(std::nullopt);
     p.panels = std::make_shared<NoPanels>();
     p.settings = std::make_shared<SeenSettings>();
-    p.resources = std::make_shared<NoResources>();
     p.workspace = std::make_shared<NoWorkspace>();
     return p;
 }
@@ -143,7 +133,7 @@ int main(int argc, char** argv) {
 
     // Start-up as main() does it: the window, the delegate's queued launch, the first frame.
     MainWindow window;
-    AppDelegate delegate(&benchPlatform);
+    AppDelegate delegate(&windowPlatform);
     delegate.attach(app);
     ContentView* content = nullptr;
     while (!content || !window.windowHandle() || !window.windowHandle()->isExposed()) {

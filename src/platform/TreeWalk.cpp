@@ -94,10 +94,11 @@ bool PseudoFileSystems::contains(dev_t device, int openFolderFd) const {
     return std::find(kPseudoMagics.begin(), kPseudoMagics.end(), magic) != kPseudoMagics.end();
 }
 
-std::variant<EntryStat, Error> statAt(int directoryFd, const char* name) {
+std::variant<EntryStat, Error> statAt(int directoryFd, const char* name, bool followLink) {
     struct statx sx {};
     const unsigned mask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_BTIME | STATX_MTIME | STATX_ATIME;
-    if (::statx(directoryFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &sx) != 0)
+    const int flags = AT_NO_AUTOMOUNT | (followLink ? 0 : AT_SYMLINK_NOFOLLOW);
+    if (::statx(directoryFd, name, flags, mask, &sx) != 0)
         return Error::fromErrno(errno);
     EntryStat result;
     result.size = static_cast<std::int64_t>(sx.stx_size);

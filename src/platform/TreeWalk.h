@@ -11,8 +11,9 @@ namespace vellorin {
 // its parent, so depth is not bounded by the length of a path.
 std::optional<Error> walkTree(const std::string& root, const WalkOptions& options, WalkVisitor& visitor);
 
-// statx of one entry without following a link; the birth time when the file system keeps one.
-std::variant<EntryStat, Error> statAt(int directoryFd, const char* name);
+// statx of one entry, of a link itself unless followLink; the birth time when the file
+// system keeps one.
+std::variant<EntryStat, Error> statAt(int directoryFd, const char* name, bool followLink = false);
 
 // Whether a mounted device belongs to a kernel pseudo file system (proc, sysfs, devtmpfs, ...).
 class PseudoFileSystems {
