@@ -7,6 +7,7 @@
 #include "BenchReport.h"
 
 #include "platform/Alerts.h"
+#include "platform/Allocator.h"
 #include "platform/Platform.h"
 #include "platform/QtQueues.h"
 #include "platform/Resources.h"

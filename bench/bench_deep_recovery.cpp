@@ -293,6 +293,8 @@ Run runApplication(const Platform& platform, AnsweringAlerts& alerts, const QStr
 } // namespace
 
 int main(int argc, char** argv) {
+    // The application runs with this allocator setting; so do its benchmarks.
+    vellorin::freeSmallBlocksEagerly();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

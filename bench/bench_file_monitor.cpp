@@ -11,6 +11,7 @@
 
 #include "BenchReport.h"
 
+#include "platform/Allocator.h"
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "platform/QtQueues.h"
@@ -167,6 +168,8 @@ bool writeFile(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The application runs with this allocator setting; so do its benchmarks.
+    vellorin::freeSmallBlocksEagerly();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

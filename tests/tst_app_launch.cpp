@@ -5,6 +5,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "platform/Allocator.h"
 #include "platform/UserSettings.h"
 #include "ui/ContentView.h"
 #include "ui/QuickStartSheet.h"
@@ -15,6 +16,10 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTest>
+
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
 
 using namespace vellorin;
 using namespace vellorin::test;
@@ -62,6 +67,33 @@ class LaunchTest : public QObject {
     }
 
   private slots:
+    // main() sets the allocator so that the small blocks workers hand over and the main
+    // thread frees are merged at once; parked, they would all be merged in one long sweep.
+    void freedSmallBlocksAreNotParked() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(M_MXFAST)
+        QSKIP("the allocator is glibc's only in a plain build");
+#else
+        // More blocks than the thread's own cache holds, and no neighbour freed with them.
+        const auto freeMany = [] {
+            std::vector<void*> blocks(2000);
+            std::vector<void*> keep(2000);
+            for (std::size_t i = 0; i < blocks.size(); ++i) {
+                blocks[i] = std::malloc(48);
+                keep[i] = std::malloc(48);
+            }
+            for (void* block : blocks)
+                std::free(block);
+            const std::size_t parked = mallinfo2().fsmblks;
+            for (void* block : keep)
+                std::free(block);
+            return parked;
+        };
+        QVERIFY2(freeMany() > 0, "the measure sees parked blocks with the allocator as it starts");
+        freeSmallBlocksEagerly();
+        QCOMPARE(freeMany(), std::size_t(0));
+#endif
+    }
+
     void init() {
         harness = std::make_unique<WindowHarness>();
         settingsFile = harness->scratch.path() + QStringLiteral("/config/Vellorin/Vellorin.conf");

@@ -1,10 +1,12 @@
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
+#include "platform/Allocator.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    vellorin::freeSmallBlocksEagerly();
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Vellorin"));
     QApplication::setApplicationName(QStringLiteral("Vellorin"));
