@@ -1,4 +1,5 @@
 #include "support/Fakes.h"
+#include "platform/Clock.h"
 #include "workflow/ViewController.h"
 
 #include <QSignalSpy>
@@ -21,6 +22,8 @@ private slots:
     void aLineAfterTheViewModelIsGoneIsDropped();
     void alertsHaveOneOkButtonAndNeedNoViewModel();
     void logTimeHasSecondsAndNoDate();
+    void logTimeFollowsTheSecondShown();
+    void systemClockReadsLocalTimeAndFollowsAZoneChange();
 
 private:
     QTemporaryDir scratch_;
@@ -132,6 +135,48 @@ void ActivityLogTest::logTimeHasSecondsAndNoDate() {
     const QString text = formatLogTime(time);
     QVERIFY2(text.contains(QStringLiteral("09")), qPrintable(text));
     QVERIFY2(!text.contains(QStringLiteral("2031")) && !text.contains(QStringLiteral("19")), qPrintable(text));
+}
+
+void ActivityLogTest::logTimeFollowsTheSecondShown() {
+    const QDateTime first(QDate(2031, 7, 19), QTime(14, 5, 9, 100));
+    const QString firstText = formatLogTime(first);
+    QCOMPARE(formatLogTime(first.addMSecs(850)), firstText);
+    const QString nextText = formatLogTime(first.addSecs(1));
+    QVERIFY2(nextText != firstText && nextText.contains(QStringLiteral("10")), qPrintable(nextText));
+    // Back to an earlier second, another day at the same second, and midnight.
+    QCOMPARE(formatLogTime(first), firstText);
+    QCOMPARE(formatLogTime(first.addDays(3)), firstText);
+    const QString midnight = formatLogTime(QDateTime(QDate(2031, 7, 20), QTime(0, 0, 0)));
+    QVERIFY2(midnight.contains(QStringLiteral("00")) && midnight != firstText, qPrintable(midnight));
+    QVERIFY(formatLogTime(QDateTime()).isEmpty());
+    QCOMPARE(formatLogTime(QDateTime(QDate(2031, 7, 20), QTime(0, 0, 0))), midnight);
+}
+
+void ActivityLogTest::systemClockReadsLocalTimeAndFollowsAZoneChange() {
+    const QByteArray savedZone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    const auto restore = qScopeGuard([&] {
+        if (hadZone)
+            qputenv("TZ", savedZone);
+        else
+            qunsetenv("TZ");
+    });
+    SystemClock clock;
+    // Zones with offsets no rounding error could produce by chance, +05:45 and -03:30, given
+    // as POSIX rules so that no zone database is needed.
+    for (const char* zone : {"XST-5:45", "YST3:30"}) {
+        qputenv("TZ", zone);
+        // The offset is looked up once per second: the next second shows the new zone.
+        QTest::qWait(1100);
+        const QDateTime before = QDateTime::currentDateTime();
+        const QDateTime reading = clock.now();
+        const QDateTime after = QDateTime::currentDateTime();
+        QCOMPARE(reading.offsetFromUtc(), before.offsetFromUtc());
+        QVERIFY2(before <= reading && reading <= after, qPrintable(reading.toString(Qt::ISODateWithMs)));
+        // The clock reading is local: the time of day a person in that zone sees.
+        QVERIFY(std::abs(before.time().msecsTo(reading.time())) < 1000);
+        QCOMPARE(reading.offsetFromUtc(), zone[0] == 'X' ? 20700 : -12600);
+    }
 }
 
 QTEST_MAIN(ActivityLogTest)
