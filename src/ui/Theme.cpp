@@ -156,6 +156,20 @@ void setTextColor(QWidget* widget, const QColor& color) {
     QPalette p = widget->palette();
     QColor disabled = color;
     disabled.setAlphaF(color.alphaF() * 0.45);
+    // Views refresh at every change of the model, hundreds of times a second in a run; setting
+    // a palette, even an equal one, resolves it against the application's again.
+    const bool unchanged = [&] {
+        if (!widget->testAttribute(Qt::WA_SetPalette))
+            return false; // an inherited colour would follow the parent's later
+        for (auto role : {QPalette::WindowText, QPalette::Text}) {
+            if (p.color(QPalette::Active, role) != color || p.color(QPalette::Inactive, role) != color ||
+                p.color(QPalette::Disabled, role) != disabled)
+                return false;
+        }
+        return true;
+    }();
+    if (unchanged)
+        return;
     for (auto role : {QPalette::WindowText, QPalette::Text}) {
         p.setColor(QPalette::Active, role, color);
         p.setColor(QPalette::Inactive, role, color);
