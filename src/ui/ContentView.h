@@ -5,6 +5,7 @@
 #include "ui/QuickStartSheet.h"
 
 #include <QPointer>
+#include <QPixmap>
 #include <QWidget>
 
 #include <memory>
@@ -55,6 +56,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The backdrop drawn once per size; see PanelSurface.
+    QPixmap backdrop_;
     void layoutColumn();
     void refreshCards();
     void presentOnboardingIfNeeded();

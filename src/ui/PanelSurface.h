@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
 
 namespace vellorin {
@@ -19,6 +20,10 @@ protected:
 private:
     qreal opacity_;
     qreal radius_;
+    // The shape drawn once per size and copied at every paint: copying is a plain blit,
+    // where drawing the antialiased shape over a tall panel again and again would keep the
+    // main thread busy (and waiting for helper threads) at every line of a scrolling log.
+    QPixmap drawn_;
 };
 
 } // namespace vellorin
