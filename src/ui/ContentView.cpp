@@ -15,7 +15,6 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLinearGradient>
-#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTimer>
@@ -104,19 +103,12 @@ QSize ContentView::minimumSizeHint() const {
 }
 
 void ContentView::paintEvent(QPaintEvent* event) {
-    const qreal ratio = devicePixelRatioF();
-    if (backdrop_.deviceIndependentSize() != QSizeF(size()) || backdrop_.devicePixelRatio() != ratio) {
-        backdrop_ = QPixmap((QSizeF(size()) * ratio).toSize());
-        backdrop_.setDevicePixelRatio(ratio);
-        QPainter backdropPainter(&backdrop_);
+    backdrop_.paint(this, event, [this](QPainter& painter) {
         QLinearGradient gradient(QPointF(0, 0), QPointF(width(), height()));
         gradient.setColorAt(0, QColor::fromRgbF(0.1f, 0.12f, 0.18f));
         gradient.setColorAt(1, QColor::fromRgbF(0.06f, 0.07f, 0.12f));
-        backdropPainter.fillRect(rect(), gradient);
-    }
-    QPainter painter(this);
-    for (const QRect& part : event->region())
-        painter.drawPixmap(part, backdrop_, QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio));
+        painter.fillRect(rect(), gradient);
+    });
 }
 
 void ContentView::resizeEvent(QResizeEvent*) {

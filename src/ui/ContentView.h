@@ -2,10 +2,10 @@
 
 #include "platform/Platform.h"
 
+#include "ui/PaintCache.h"
 #include "ui/QuickStartSheet.h"
 
 #include <QPointer>
-#include <QPixmap>
 #include <QWidget>
 
 #include <memory>
@@ -56,8 +56,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // The backdrop drawn once per size; see PanelSurface.
-    QPixmap backdrop_;
+    PaintCache backdrop_;
     void layoutColumn();
     void refreshCards();
     void presentOnboardingIfNeeded();

@@ -2,7 +2,6 @@
 
 #include "ui/Theme.h"
 
-#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -16,25 +15,17 @@ PanelSurface::PanelSurface(qreal opacity, qreal radius, QWidget* parent)
 }
 
 void PanelSurface::paintEvent(QPaintEvent* event) {
-    const qreal ratio = devicePixelRatioF();
-    if (drawn_.deviceIndependentSize() != QSizeF(size()) || drawn_.devicePixelRatio() != ratio) {
-        drawn_ = QPixmap((QSizeF(size()) * ratio).toSize());
-        drawn_.setDevicePixelRatio(ratio);
-        drawn_.fill(Qt::transparent);
-        QPainter shapePainter(&drawn_);
-        shapePainter.setRenderHint(QPainter::Antialiasing);
+    cache_.paint(this, event, [this](QPainter& painter) {
+        painter.setRenderHint(QPainter::Antialiasing);
         const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
         QPainterPath path;
         path.addRoundedRect(shape, radius_, radius_);
         QColor fill = theme::controlBackground();
         fill.setAlphaF(opacity_);
-        shapePainter.fillPath(path, fill);
-        shapePainter.setPen(QPen(theme::separator(), 1.0));
-        shapePainter.drawPath(path);
-    }
-    QPainter painter(this);
-    for (const QRect& part : event->region())
-        painter.drawPixmap(part, drawn_, QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio));
+        painter.fillPath(path, fill);
+        painter.setPen(QPen(theme::separator(), 1.0));
+        painter.drawPath(path);
+    });
 }
 
 } // namespace vellorin

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QPixmap>
+#include "ui/PaintCache.h"
+
 #include <QWidget>
 
 namespace vellorin {
@@ -20,10 +21,7 @@ protected:
 private:
     qreal opacity_;
     qreal radius_;
-    // The shape drawn once per size and copied at every paint: copying is a plain blit,
-    // where drawing the antialiased shape over a tall panel again and again would keep the
-    // main thread busy (and waiting for helper threads) at every line of a scrolling log.
-    QPixmap drawn_;
+    PaintCache cache_;
 };
 
 } // namespace vellorin
