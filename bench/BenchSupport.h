@@ -53,6 +53,14 @@ private:
 
 // The production services, with the alerts answered and the resource folder chosen by the
 // benchmark: none runs the simplified recovery, the build's share/vellorin the deep one.
+// Before the QApplication: the process set up as main() sets up the application (its
+// allocator setting), headless unless QT_QPA_PLATFORM says otherwise.
+inline void startAsTheApplication() {
+    freeSmallBlocksEagerly();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
 inline Platform benchPlatform(std::optional<QString> resourceFolder) {
     Platform p = Platform::system();
     p.alerts = std::make_shared<AnsweringAlerts>();

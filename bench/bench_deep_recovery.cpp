@@ -293,10 +293,7 @@ Run runApplication(const Platform& platform, AnsweringAlerts& alerts, const QStr
 } // namespace
 
 int main(int argc, char** argv) {
-    // The application runs with this allocator setting; so do its benchmarks.
-    vellorin::freeSmallBlocksEagerly();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    vellorin::bench::startAsTheApplication();
     QApplication app(argc, argv);
     const long imageMiB = sizeArgument(argc, argv, 1, "VELLORIN_BENCH_IMAGE_MIB", 256);
     const long rounds = sizeArgument(argc, argv, 2, "VELLORIN_BENCH_ROUNDS", 7);

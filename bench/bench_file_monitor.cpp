@@ -9,9 +9,8 @@
 //   one whose count did not, against replacing a list of as many records in a QObject and
 //   emitting the change (goal: at most 3 ms more).
 
-#include "BenchReport.h"
+#include "BenchSupport.h"
 
-#include "platform/Allocator.h"
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "platform/QtQueues.h"
@@ -168,10 +167,7 @@ bool writeFile(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The application runs with this allocator setting; so do its benchmarks.
-    vellorin::freeSmallBlocksEagerly();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    vellorin::bench::startAsTheApplication();
     QApplication app(argc, argv);
     const long count = sizeArgument(argc, argv, 1, "VELLORIN_BENCH_FILES", 100'000);
     const long rounds = sizeArgument(argc, argv, 2, "VELLORIN_BENCH_ROUNDS", 5);

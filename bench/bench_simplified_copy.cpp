@@ -46,8 +46,7 @@ qint64 makeTree(const QString& root, int files) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The application runs with this allocator setting; so do its benchmarks.
-    vellorin::freeSmallBlocksEagerly();
+    vellorin::bench::startAsTheApplication();
     QApplication app(argc, argv);
     const int files = scaled(2000);
     QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/vellorin-bench-XXXXXX"));

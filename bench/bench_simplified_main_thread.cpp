@@ -67,8 +67,7 @@ double meanMs(const std::vector<qint64>& values, std::size_t from, std::size_t t
 } // namespace
 
 int main(int argc, char** argv) {
-    // The application runs with this allocator setting; so do its benchmarks.
-    vellorin::freeSmallBlocksEagerly();
+    vellorin::bench::startAsTheApplication();
     QApplication app(argc, argv);
     const int files = scaled(100000);
     QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/vellorin-bench-XXXXXX"));

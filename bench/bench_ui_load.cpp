@@ -170,10 +170,7 @@ bool makeSource(const QString& root, int files) {
 int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
-    // As main() does first.
-    freeSmallBlocksEagerly();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    vellorin::bench::startAsTheApplication();
     QApplication app(argc, argv);
     const int logLines = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
     const int files = argc > 2 ? std::atoi(argv[2]) : 100'000;
