@@ -34,7 +34,7 @@ namespace vellorin::bench {
 // Answers every alert with its last button, so the completion alert is "View Later", and
 // keeps the titles (main thread only) so a run can check that it was asked.
 class AnsweringAlerts final : public Alerts {
-public:
+  public:
     int runModal(const QString& title, const QString&, const QStringList& buttons) override {
         titles.append(title);
         return static_cast<int>(buttons.size()) - 1;
@@ -43,11 +43,11 @@ public:
 };
 
 class FixedResources final : public Resources {
-public:
+  public:
     explicit FixedResources(std::optional<QString> folder) : folder_(std::move(folder)) {}
     std::optional<QString> resourceFolder() override { return folder_; }
 
-private:
+  private:
     std::optional<QString> folder_;
 };
 
@@ -97,7 +97,8 @@ inline double timeCommand(const QString& program, const QStringList& arguments) 
     QElapsedTimer timer;
     timer.start();
     process.start(program, arguments);
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
         return -1;
     return static_cast<double>(timer.nsecsElapsed()) / 1e9;
 }

@@ -38,7 +38,7 @@ namespace vellorin {
 
 // Drives the monitor's private steps one at a time.
 class FileMonitorProbe {
-public:
+  public:
     static void refresh(RecoveryViewModel& model, const QString& folder) {
         model.refreshRecoveredFiles(folder);
     }
@@ -57,13 +57,13 @@ constexpr int kFilesPerFolder = 500; // as PhotoRec starts a new recup_dir.N
 // and the change announced.
 class ListHolder : public QObject {
     Q_OBJECT
-public:
+  public:
     void replace(QList<RecoveredFile> files) {
         files_ = std::move(files);
         emit filesChanged();
     }
     QList<RecoveredFile> files_;
-signals:
+  signals:
     void filesChanged();
 };
 

@@ -20,7 +20,8 @@ namespace {
 // Sizes spread evenly on a log scale from 1 KiB to 1 MiB (mean about 150 KB), in folders up
 // to three levels deep, with the endings people recover most.
 qint64 makeTree(const QString& root, int files) {
-    static const char* const kEndings[] = {".jpg", ".png", ".pdf", ".mp4", ".docx", ".mp3", ".zip", ".txt", ".CR2"};
+    static const char* const kEndings[] = {".jpg", ".png", ".pdf", ".mp4", ".docx",
+                                           ".mp3", ".zip", ".txt", ".CR2"};
     std::mt19937_64 random(20261207);
     std::uniform_real_distribution<double> logSize(std::log(1024.0), std::log(1024.0 * 1024.0));
     QByteArray block(1 << 20, Qt::Uninitialized);
@@ -36,7 +37,8 @@ qint64 makeTree(const QString& root, int files) {
         if (!file.open(QIODevice::WriteOnly))
             return -1;
         // Each file starts at its own offset, so no two are alike.
-        const qint64 offset = static_cast<qint64>(random() % static_cast<std::uint64_t>(block.size() - size + 1));
+        const qint64 offset =
+            static_cast<qint64>(random() % static_cast<std::uint64_t>(block.size() - size + 1));
         file.write(block.constData() + offset, size);
         total += size;
     }
@@ -59,7 +61,8 @@ int main(int argc, char** argv) {
     std::printf("# Simplified recovery of %d files, %.0f MB, against cp -a (median of 5 runs each)\n", files,
                 static_cast<double>(bytes) / 1e6);
     // Both read from the page cache: read the tree once before any timed run.
-    runCommand(QStringLiteral("cp"), {QStringLiteral("-a"), source, scratch.path() + QStringLiteral("/warm")});
+    runCommand(QStringLiteral("cp"),
+               {QStringLiteral("-a"), source, scratch.path() + QStringLiteral("/warm")});
     QDir(scratch.path() + QStringLiteral("/warm")).removeRecursively();
 
     const auto model = RecoveryViewModel::create(benchPlatform(std::nullopt));
@@ -84,7 +87,8 @@ int main(int argc, char** argv) {
         if (run % 2)
             runCp(run);
         if (!runOurs(run)) {
-            std::fprintf(stderr, "recovered %lld of %d files\n", static_cast<long long>(model->recoveredCount()), files);
+            std::fprintf(stderr, "recovered %lld of %d files\n",
+                         static_cast<long long>(model->recoveredCount()), files);
             return 2;
         }
         if (run % 2 == 0)
@@ -97,7 +101,8 @@ int main(int argc, char** argv) {
 
     Report report;
     report.ratio("copy_seconds_vs_cp_a", median(ours), median(reference), 1.10);
-    std::printf("# throughput: %.0f MB/s (cp -a: %.0f MB/s)\n", static_cast<double>(bytes) / 1e6 / median(ours),
+    std::printf("# throughput: %.0f MB/s (cp -a: %.0f MB/s)\n",
+                static_cast<double>(bytes) / 1e6 / median(ours),
                 static_cast<double>(bytes) / 1e6 / median(reference));
     return report.exitCode();
 }

@@ -22,7 +22,7 @@ namespace {
 
 // The production queues, timing every task that runs on the main thread.
 class TimedQueues final : public Queues {
-public:
+  public:
     void postMain(Task task) override {
         inner_.postMain([this, task = std::move(task)] {
             QElapsedTimer timer;
@@ -36,7 +36,7 @@ public:
 
     std::vector<qint64> durations; // main thread only
 
-private:
+  private:
     QtQueues inner_;
 };
 
@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     const double seconds = runRecovery(*model, source, save);
     turn.stop();
     if (model->recoveredFiles().size() != files) {
-        std::fprintf(stderr, "listed %lld of %d files\n", static_cast<long long>(model->recoveredFiles().size()),
-                     files);
+        std::fprintf(stderr, "listed %lld of %d files\n",
+                     static_cast<long long>(model->recoveredFiles().size()), files);
         return 2;
     }
 

@@ -50,9 +50,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "could not write the source tree\n");
         return 2;
     }
-    std::printf("# Walk of %d files, none recoverable, against find -type f -printf '%%s\\n' (median of 5 runs)\n", files);
-    const QStringList findArguments{source, QStringLiteral("-type"), QStringLiteral("f"), QStringLiteral("-printf"),
-                                    QStringLiteral("%s\n")};
+    std::printf(
+        "# Walk of %d files, none recoverable, against find -type f -printf '%%s\\n' (median of 5 runs)\n",
+        files);
+    const QStringList findArguments{source, QStringLiteral("-type"), QStringLiteral("f"),
+                                    QStringLiteral("-printf"), QStringLiteral("%s\n")};
     timeCommand(QStringLiteral("find"), findArguments); // both walk a warm cache
 
     const auto model = RecoveryViewModel::create(benchPlatform(std::nullopt));
@@ -63,7 +65,8 @@ int main(int argc, char** argv) {
         reference.push_back(timeCommand(QStringLiteral("find"), findArguments));
         ours.push_back(runRecovery(*model, source, save));
         if (model->scannedCount() != files || model->recoveredCount() != 0) {
-            std::fprintf(stderr, "scanned %lld of %d files\n", static_cast<long long>(model->scannedCount()), files);
+            std::fprintf(stderr, "scanned %lld of %d files\n", static_cast<long long>(model->scannedCount()),
+                         files);
             return 2;
         }
     }

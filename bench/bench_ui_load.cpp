@@ -35,9 +35,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 using namespace vellorin;
@@ -264,9 +264,10 @@ int main(int argc, char** argv) {
     std::printf("# reference: longest gap with the loop idle: %.1f ms\n", idleGapMs);
     std::printf("# switching to the log of the finished run took %.1f ms (no goal)\n", switchMs);
     const double stolen = stolenSeconds() - stolenBefore;
-    std::printf("# the machine: an idle thread woke up to %.1f ms late; the hypervisor took %.1f s of processor "
-                "time over the %.1f s of load\n",
-                stallMs, stolen, loadClock.nsecsElapsed() / 1e9);
+    std::printf(
+        "# the machine: an idle thread woke up to %.1f ms late; the hypervisor took %.1f s of processor "
+        "time over the %.1f s of load\n",
+        stallMs, stolen, loadClock.nsecsElapsed() / 1e9);
     vellorin::bench::Report report;
     report.excess("ui_longest_loop_gap_ms", longestMs, kGapGoalMs, 0);
     report.info("ui_idle_thread_longest_late_wake_ms", stallMs, kGapGoalMs);

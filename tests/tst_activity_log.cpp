@@ -1,5 +1,5 @@
-#include "support/Fakes.h"
 #include "platform/Clock.h"
+#include "support/Fakes.h"
 #include "workflow/ViewController.h"
 
 #include <QSignalSpy>
@@ -14,7 +14,7 @@ using namespace vellorin::test;
 class ActivityLogTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void freshViewModelIsIdle();
     void linesAreStampedWhenTheyReachTheLog();
     void messagesAreTakenAsGiven();
@@ -25,14 +25,15 @@ private slots:
     void logTimeFollowsTheSecondShown();
     void systemClockReadsLocalTimeAndFollowsAZoneChange();
 
-private:
+  private:
     QTemporaryDir scratch_;
 };
 
 void ActivityLogTest::freshViewModelIsIdle() {
     TestPlatform test(scratch_.path());
     auto model = RecoveryViewModel::create(test.platform());
-    QCOMPARE(model->statusMessage(), QStringLiteral("Please select the data source location (where to recover data from)"));
+    QCOMPARE(model->statusMessage(),
+             QStringLiteral("Please select the data source location (where to recover data from)"));
     QCOMPARE(model->statusColor(), RecoveryViewModel::StatusColor::Primary);
     QVERIFY(model->logText().isEmpty());
     QCOMPARE(model->recoveredCount(), 0);
@@ -60,7 +61,8 @@ void ActivityLogTest::linesAreStampedWhenTheyReachTheLog() {
     QVERIFY(model->logText().isEmpty()); // posted, not written in the call
     test.clock->set(reached);
     QTRY_COMPARE(changed.count(), 1);
-    QCOMPARE(model->logText(), QLatin1Char('[') + formatLogTime(reached) + QStringLiteral("] Scan completed!\n"));
+    QCOMPARE(model->logText(),
+             QLatin1Char('[') + formatLogTime(reached) + QStringLiteral("] Scan completed!\n"));
     QCOMPARE(appended.count(), 1);
     QCOMPARE(appended.at(0).at(0).toString(), model->logText());
 }
@@ -75,7 +77,8 @@ void ActivityLogTest::messagesAreTakenAsGiven() {
     model->appendLog(QStringLiteral("ends in a line feed\n"));
     model->appendLog(QStringLiteral("  two\nlines  "));
     settle(*test.queues);
-    QCOMPARE(model->logText(), stamp + QStringLiteral("\n") + stamp + QStringLiteral("ends in a line feed\n\n") + stamp +
+    QCOMPARE(model->logText(), stamp + QStringLiteral("\n") + stamp +
+                                   QStringLiteral("ends in a line feed\n\n") + stamp +
                                    QStringLiteral("  two\nlines  \n"));
 }
 
@@ -122,7 +125,8 @@ void ActivityLogTest::aLineAfterTheViewModelIsGoneIsDropped() {
 void ActivityLogTest::alertsHaveOneOkButtonAndNeedNoViewModel() {
     TestPlatform test(scratch_.path());
     auto model = RecoveryViewModel::create(test.platform());
-    model->showAlert(QStringLiteral("Error"), QStringLiteral("Save location must be outside the source path."));
+    model->showAlert(QStringLiteral("Error"),
+                     QStringLiteral("Save location must be outside the source path."));
     model.reset();
     settle(*test.queues);
     QCOMPARE(test.alerts->shown.size(), std::size_t(1));
@@ -134,7 +138,8 @@ void ActivityLogTest::logTimeHasSecondsAndNoDate() {
     const QDateTime time(QDate(2031, 7, 19), QTime(14, 5, 9));
     const QString text = formatLogTime(time);
     QVERIFY2(text.contains(QStringLiteral("09")), qPrintable(text));
-    QVERIFY2(!text.contains(QStringLiteral("2031")) && !text.contains(QStringLiteral("19")), qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("2031")) && !text.contains(QStringLiteral("19")),
+             qPrintable(text));
 }
 
 void ActivityLogTest::logTimeFollowsTheSecondShown() {

@@ -11,7 +11,7 @@ using Color = RecoveryViewModel::StatusColor;
 class CompletionTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void successAsksToOpenTheFolder();
     void viewLaterOpensNothing();
     void nonZeroStatusesFailWithoutAnAlert();
@@ -35,9 +35,12 @@ void CompletionTest::successAsksToOpenTheFolder() {
     QVERIFY(!model->isRecovering());
     QCOMPARE(test.alerts->shown.size(), std::size_t(1));
     QCOMPARE(test.alerts->shown[0].title, QStringLiteral("Recovery Completed"));
-    QCOMPARE(test.alerts->shown[0].message,
-             QStringLiteral("Data recovery is complete. Do you want to open the folder containing the recovered files?"));
-    QCOMPARE(test.alerts->shown[0].buttons, (QStringList{QStringLiteral("Open Folder"), QStringLiteral("View Later")}));
+    QCOMPARE(
+        test.alerts->shown[0].message,
+        QStringLiteral(
+            "Data recovery is complete. Do you want to open the folder containing the recovered files?"));
+    QCOMPARE(test.alerts->shown[0].buttons,
+             (QStringList{QStringLiteral("Open Folder"), QStringLiteral("View Later")}));
     QCOMPARE(test.workspace->opened, QStringList{QStringLiteral("/media/backup/recovered_files")});
 }
 
@@ -73,7 +76,8 @@ void CompletionTest::failureReportsTheDescription() {
     QTemporaryDir scratch;
     TestPlatform test(scratch.path());
     auto model = RecoveryViewModel::create(test.platform());
-    model->failRecovery(Error{RecoveryViewModel::kErrorDomain, 1, QStringLiteral("Source path does not exist")});
+    model->failRecovery(
+        Error{RecoveryViewModel::kErrorDomain, 1, QStringLiteral("Source path does not exist")});
     model->failRecovery(Error{QStringLiteral("other"), 0, QString()});
     settle(*test.queues);
     QCOMPARE(logMessages(model->logText()),

@@ -63,7 +63,7 @@ void makeFile(const QString& path, const QByteArray& bytes = "data") {
 
 // Resources that are there when the engine is looked up and gone when the run asks again.
 class VanishingResources final : public Resources {
-public:
+  public:
     explicit VanishingResources(QString folder) : folder_(std::move(folder)) {}
     std::optional<QString> resourceFolder() override {
         if (calls_++ == 0)
@@ -71,15 +71,16 @@ public:
         return std::nullopt;
     }
 
-private:
+  private:
     QString folder_;
     std::atomic<int> calls_{0};
 };
 
 // A slow walk, and the thread it runs on.
 class SlowFileSystem final : public PosixFileSystem {
-public:
-    std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override {
+  public:
+    std::optional<Error> walk(const QString& root, const WalkOptions& options,
+                              WalkVisitor& visitor) override {
         walkThread = QThread::currentThread();
         return PosixFileSystem::walk(root, options, visitor);
     }
@@ -91,8 +92,10 @@ public:
 };
 
 class FailingWritesFileSystem final : public PosixFileSystem {
-public:
-    std::optional<Error> writeAtomically(const QString&, const QByteArray&) override { return Error::fromErrno(EROFS); }
+  public:
+    std::optional<Error> writeAtomically(const QString&, const QByteArray&) override {
+        return Error::fromErrno(EROFS);
+    }
 };
 
 } // namespace
@@ -100,7 +103,7 @@ public:
 class DeepRecoveryTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void theScriptGetsFourArgumentsAndTheSaveLocationAsWorkingDirectory();
     void exitZeroEndsInSuccess();
     void nonZeroExitEndsInFailure_data();
@@ -135,7 +138,8 @@ void DeepRecoveryTest::exitZeroEndsInSuccess() {
     Deep deep("exit 0\n");
     QVERIFY(deep.run());
     QCOMPARE(fromStarted(deep.log()),
-             (QStringList{QStringLiteral("PhotoRec automation script started..."), QStringLiteral("Data recovery completed!"),
+             (QStringList{QStringLiteral("PhotoRec automation script started..."),
+                          QStringLiteral("Data recovery completed!"),
                           QStringLiteral("Recovered files saved in: ") + deep.recoveryDirectory()}));
     QCOMPARE(deep.model->statusMessage(), QStringLiteral("Recovery Completed!"));
     QCOMPARE(deep.model->statusColor(), Color::Green);
@@ -180,28 +184,30 @@ void DeepRecoveryTest::aChunkWithTwoLinesIsOneEntry() {
 void DeepRecoveryTest::aChunkOfBlanksGivesAnEmptyEntry() {
     Deep deep("/usr/bin/printf '  \\n\\t \\n'\n");
     QVERIFY(deep.run());
-    QCOMPARE(fromStarted(deep.log()).mid(0, 2),
-             (QStringList{QStringLiteral("PhotoRec automation script started..."), QStringLiteral("PhotoRec: ")}));
+    QCOMPARE(
+        fromStarted(deep.log()).mid(0, 2),
+        (QStringList{QStringLiteral("PhotoRec automation script started..."), QStringLiteral("PhotoRec: ")}));
 }
 
 void DeepRecoveryTest::aChunkThatIsNotUtf8IsDropped() {
     Deep deep("printf 'bad \\377\\376 bytes\\n'; sleep 0.3; printf 'good\\n'\n");
     QVERIFY(deep.run());
     const QStringList log = fromStarted(deep.log());
-    QCOMPARE(log.mid(0, 2),
-             (QStringList{QStringLiteral("PhotoRec automation script started..."), QStringLiteral("PhotoRec: good")}));
+    QCOMPARE(log.mid(0, 2), (QStringList{QStringLiteral("PhotoRec automation script started..."),
+                                         QStringLiteral("PhotoRec: good")}));
     QVERIFY(!deep.model->logText().contains(QStringLiteral("bad")));
 }
 
 void DeepRecoveryTest::aCharacterSplitAcrossTwoReadsReachesTheLogWhole() {
     // "€" is E2 82 AC: the first read ends after two of its bytes.
-    Deep deep("printf 'price \\342\\202'; sleep 0.4; printf '\\254 each\\n'; sleep 0.4; printf '\\342'; sleep 0.4; "
-              "printf '\\202\\254\\n'\n");
+    Deep deep(
+        "printf 'price \\342\\202'; sleep 0.4; printf '\\254 each\\n'; sleep 0.4; printf '\\342'; sleep 0.4; "
+        "printf '\\202\\254\\n'\n");
     QVERIFY(deep.run());
     const QStringList log = fromStarted(deep.log());
     QCOMPARE(log.mid(0, 4), (QStringList{QStringLiteral("PhotoRec automation script started..."),
-                                         QStringLiteral("PhotoRec: price"), QStringLiteral("PhotoRec: € each"),
-                                         QStringLiteral("PhotoRec: €")}));
+                                         QStringLiteral("PhotoRec: price"),
+                                         QStringLiteral("PhotoRec: € each"), QStringLiteral("PhotoRec: €")}));
 }
 
 void DeepRecoveryTest::outputAfterTheExitStillReachesTheLog() {
@@ -209,13 +215,16 @@ void DeepRecoveryTest::outputAfterTheExitStillReachesTheLog() {
     QVERIFY(deep.run());
     QTRY_VERIFY_WITH_TIMEOUT(deep.log().contains(QStringLiteral("PhotoRec: late")), 10000);
     const QStringList log = deep.log();
-    QVERIFY(log.indexOf(QStringLiteral("PhotoRec: now")) < log.indexOf(QStringLiteral("Data recovery completed!")));
-    QVERIFY(log.indexOf(QStringLiteral("PhotoRec: late")) > log.indexOf(QStringLiteral("Data recovery completed!")));
+    QVERIFY(log.indexOf(QStringLiteral("PhotoRec: now")) <
+            log.indexOf(QStringLiteral("Data recovery completed!")));
+    QVERIFY(log.indexOf(QStringLiteral("PhotoRec: late")) >
+            log.indexOf(QStringLiteral("Data recovery completed!")));
     QCOMPARE(deep.model->statusMessage(), QStringLiteral("Recovery Completed!"));
 }
 
 void DeepRecoveryTest::threeFilesWrittenAtOnceAreListedAtCompletion() {
-    Deep deep("mkdir -p \"$3/recup_dir.1\" && for n in 1 2 3; do echo $n > \"$3/recup_dir.1/f000$n.jpg\"; done\n");
+    Deep deep(
+        "mkdir -p \"$3/recup_dir.1\" && for n in 1 2 3; do echo $n > \"$3/recup_dir.1/f000$n.jpg\"; done\n");
     RecoveryViewModel& model = deep.make();
     qsizetype listedAtCompletion = -1;
     qint64 countAtCompletion = -1;
@@ -233,7 +242,8 @@ void DeepRecoveryTest::threeFilesWrittenAtOnceAreListedAtCompletion() {
     QCOMPARE(countAtCompletion, 3);
     spin(2500); // no stale tick replaces the list afterwards
     QCOMPARE(model.recoveredFiles().size(), 3);
-    QCOMPARE(deep.log().filter(QStringLiteral("Recovered 3 files...")).size(), 0); // the status, not a log line
+    QCOMPARE(deep.log().filter(QStringLiteral("Recovered 3 files...")).size(),
+             0); // the status, not a log line
 }
 
 void DeepRecoveryTest::theFallbackFoldersFilesAreListed() {
@@ -250,7 +260,8 @@ void DeepRecoveryTest::theFallbackFoldersFilesAreListed() {
     QCOMPARE(listedWhileRunning, 2);
     QCOMPARE(model.recoveredFiles().size(), 2);
     const QString fallbackPrefix = deep.scratch.filePath(QStringLiteral("data/Vellorin/Recovery-"));
-    QVERIFY2(model.recoveredFiles()[0].path().startsWith(fallbackPrefix), qPrintable(model.recoveredFiles()[0].path()));
+    QVERIFY2(model.recoveredFiles()[0].path().startsWith(fallbackPrefix),
+             qPrintable(model.recoveredFiles()[0].path()));
     QVERIFY(deep.log().contains(QStringLiteral("Recovered files saved in: ") +
                                 QFileInfo(model.recoveredFiles()[0].path()).path()));
 }
@@ -274,17 +285,19 @@ void DeepRecoveryTest::failedLaunchFallsBackToTheSimplifiedRecovery() {
     makeFile(deep.source + QStringLiteral("/a.jpg"));
     QVERIFY(deep.run());
     const QString dir = deep.recoveryDirectory();
-    QCOMPARE(deep.log(),
-             (QStringList{QStringLiteral("Starting data recovery..."), QStringLiteral("Source path: ") + deep.source,
-                          QStringLiteral("Output path: ") + deep.save,
-                          QStringLiteral("Found bundled PhotoRec and automation script"),
-                          QStringLiteral("Using bundled PhotoRec for deep recovery..."),
-                          QStringLiteral("Creating recovery directory: ") + dir,
-                          QStringLiteral("Failed to start PhotoRec: No such file or directory"),
-                          QStringLiteral("Creating recovery directory: ") + dir,
-                          QStringLiteral("Starting to scan directory: ") + deep.source, QStringLiteral("Scan completed!"),
-                          QStringLiteral("Total scanned 1 files"), QStringLiteral("Successfully recovered 1 files"),
-                          QStringLiteral("Data recovery completed!"), QStringLiteral("Recovered files saved in: ") + dir}));
+    QCOMPARE(
+        deep.log(),
+        (QStringList{
+            QStringLiteral("Starting data recovery..."), QStringLiteral("Source path: ") + deep.source,
+            QStringLiteral("Output path: ") + deep.save,
+            QStringLiteral("Found bundled PhotoRec and automation script"),
+            QStringLiteral("Using bundled PhotoRec for deep recovery..."),
+            QStringLiteral("Creating recovery directory: ") + dir,
+            QStringLiteral("Failed to start PhotoRec: No such file or directory"),
+            QStringLiteral("Creating recovery directory: ") + dir,
+            QStringLiteral("Starting to scan directory: ") + deep.source, QStringLiteral("Scan completed!"),
+            QStringLiteral("Total scanned 1 files"), QStringLiteral("Successfully recovered 1 files"),
+            QStringLiteral("Data recovery completed!"), QStringLiteral("Recovered files saved in: ") + dir}));
     QCOMPARE(launcher->commands.size(), std::size_t(1));
     QCOMPARE(launcher->commands[0].program, QStringLiteral("/bin/bash"));
     QVERIFY(!deep.model->fileMonitorTimer());
@@ -359,15 +372,18 @@ void DeepRecoveryTest::engineRunsToItsEndWhenTheViewModelIsGone() {
     RecoveryViewModel& model = deep.make();
     RecoveryWatcher watcher(model);
     model.startRecovery(deep.source, deep.save);
-    QTRY_VERIFY_WITH_TIMEOUT(model.logText().contains(QStringLiteral("PhotoRec automation script started...")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        model.logText().contains(QStringLiteral("PhotoRec automation script started...")), 5000);
     QPointer<RecoveryViewModel> gone(&model);
     deep.model.reset();
     // The run held the view model until the engine ended; then it is gone, and every
     // handler that comes later finds nothing to do.
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(deep.recoveryDirectory() + QStringLiteral("/.finished")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(deep.recoveryDirectory() + QStringLiteral("/.finished")),
+                             10000);
     QTRY_VERIFY_WITH_TIMEOUT(gone.isNull(), 10000);
     spin(500);
-    QVERIFY(deep.test.alerts->shown.empty() || deep.test.alerts->shown.back().title == QStringLiteral("Recovery Completed"));
+    QVERIFY(deep.test.alerts->shown.empty() ||
+            deep.test.alerts->shown.back().title == QStringLiteral("Recovery Completed"));
 }
 
 QTEST_MAIN(DeepRecoveryTest)

@@ -48,7 +48,8 @@ struct Run {
     }
 };
 
-void runBash(Run& run, const QString& script, const QStringList& extra = {}, const QString& directory = QDir::tempPath()) {
+void runBash(Run& run, const QString& script, const QStringList& extra = {},
+             const QString& directory = QDir::tempPath()) {
     PosixEngineLauncher launcher;
     QStringList arguments{QStringLiteral("-c"), script, QStringLiteral("fake")};
     arguments += extra;
@@ -65,7 +66,7 @@ void runBash(Run& run, const QString& script, const QStringList& extra = {}, con
 class EngineLauncherTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void argumentsArriveAsOneVectorUntouched();
     void standardOutputAndErrorShareOnePipe();
     void workingDirectoryIsTheOneGiven();
@@ -80,9 +81,9 @@ private slots:
 };
 
 void EngineLauncherTest::argumentsArriveAsOneVectorUntouched() {
-    const QStringList hostile{QStringLiteral("a b"), QStringLiteral("$(touch /tmp/vellorin-pwned)"),
-                              QStringLiteral("-rf"), QStringLiteral("quote\"'`"), QStringLiteral("line\nfeed"),
-                              QString()};
+    const QStringList hostile{QStringLiteral("a b"),        QStringLiteral("$(touch /tmp/vellorin-pwned)"),
+                              QStringLiteral("-rf"),        QStringLiteral("quote\"'`"),
+                              QStringLiteral("line\nfeed"), QString()};
     Run run;
     runBash(run, QStringLiteral("for a in \"$@\"; do printf '<%s>' \"$a\"; done"), hostile);
     QVERIFY(!run.launchError);
@@ -146,7 +147,8 @@ void EngineLauncherTest::killedBySignalGivesTheSignalNumber() {
 void EngineLauncherTest::missingProgramFailsTheLaunch() {
     PosixEngineLauncher launcher;
     Run run;
-    auto process = launcher.makeProcess({QStringLiteral("/nonexistent/bash"), {}, QDir::tempPath()}, run.handlers());
+    auto process =
+        launcher.makeProcess({QStringLiteral("/nonexistent/bash"), {}, QDir::tempPath()}, run.handlers());
     const auto error = process->launch();
     QVERIFY(error);
     QCOMPARE(error->description, QStringLiteral("No such file or directory"));
@@ -157,9 +159,10 @@ void EngineLauncherTest::missingProgramFailsTheLaunch() {
 void EngineLauncherTest::missingWorkingDirectoryFailsTheLaunch() {
     PosixEngineLauncher launcher;
     Run run;
-    auto process = launcher.makeProcess(
-        {QStringLiteral("/bin/bash"), {QStringLiteral("-c"), QStringLiteral("true")}, QStringLiteral("/nonexistent/x")},
-        run.handlers());
+    auto process = launcher.makeProcess({QStringLiteral("/bin/bash"),
+                                         {QStringLiteral("-c"), QStringLiteral("true")},
+                                         QStringLiteral("/nonexistent/x")},
+                                        run.handlers());
     const auto error = process->launch();
     QVERIFY(error);
     QCOMPARE(error->description, QStringLiteral("No such file or directory"));

@@ -103,7 +103,7 @@ void verifyEveryCopy(const RawTree& source, const QString& recovered) {
 
 // A size-limited file system mounted for the length of one test.
 class SmallMount {
-public:
+  public:
     SmallMount(const QString& where, const char* size) : where_(QFile::encodeName(where)) {
         const QByteArray options = QByteArray("size=") + size;
         mounted_ = ::mount("tmpfs", where_.constData(), "tmpfs", 0, options.constData()) == 0;
@@ -114,7 +114,7 @@ public:
     }
     bool mounted() const { return mounted_; }
 
-private:
+  private:
     QByteArray where_;
     bool mounted_ = false;
 };
@@ -124,7 +124,7 @@ private:
 class FaultsTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void killedRunsNeverLeaveADamagedCopy();
     void aSaveLocationThatFillsUpFailsEachCopyCleanly();
     void hostileNamesAreCopiedExactly();
@@ -198,9 +198,12 @@ void FaultsTest::aSaveLocationThatFillsUpFailsEachCopyCleanly() {
     Scratch scratch;
     SmallMount mount(scratch.save, "1m");
     if (!mount.mounted())
-        QSKIP("this machine refuses to mount a small file system here (needs root); the full-disk case is not run");
-    const QList<QPair<QString, int>> files{{QStringLiteral("a.jpg"), 300000}, {QStringLiteral("b.jpg"), 700000},
-                                           {QStringLiteral("c/c.png"), 600000}, {QStringLiteral("d.pdf"), 900000},
+        QSKIP("this machine refuses to mount a small file system here (needs root); the full-disk case is "
+              "not run");
+    const QList<QPair<QString, int>> files{{QStringLiteral("a.jpg"), 300000},
+                                           {QStringLiteral("b.jpg"), 700000},
+                                           {QStringLiteral("c/c.png"), 600000},
+                                           {QStringLiteral("d.pdf"), 900000},
                                            {QStringLiteral("e.txt"), 100}};
     for (const auto& [name, size] : files)
         writeFile(scratch.source + QLatin1Char('/') + name, QByteArray(size, 'x'));
@@ -235,10 +238,18 @@ void FaultsTest::aSaveLocationThatFillsUpFailsEachCopyCleanly() {
 void FaultsTest::hostileNamesAreCopiedExactly() {
     Scratch scratch;
     const std::string root = native(scratch.source);
-    const std::vector<std::string> names{"with space.jpg",   "quote'd \"both\".jpg", "back\\slash.jpg",
-                                         "$(touch pwned).jpg", "`touch pwned2`.png",  "-leading dash.jpg",
-                                         "--help.pdf",        "line\nfeed.jpg",      "tab\there.mp3",
-                                         "*glob?[x].txt",     "\xff\xfe invalid.jpg", std::string(251, 'n') + ".jpg",
+    const std::vector<std::string> names{"with space.jpg",
+                                         "quote'd \"both\".jpg",
+                                         "back\\slash.jpg",
+                                         "$(touch pwned).jpg",
+                                         "`touch pwned2`.png",
+                                         "-leading dash.jpg",
+                                         "--help.pdf",
+                                         "line\nfeed.jpg",
+                                         "tab\there.mp3",
+                                         "*glob?[x].txt",
+                                         "\xff\xfe invalid.jpg",
+                                         std::string(251, 'n') + ".jpg",
                                          "caf\xc3\xa9 \xf0\x9f\x93\xb7.jpg"};
     for (const std::string& name : names)
         writeBytes(root + "/" + name, QByteArray::fromStdString("bytes of " + name));
@@ -256,7 +267,8 @@ void FaultsTest::hostileNamesAreCopiedExactly() {
     QVERIFY(recovery.run(scratch.source, scratch.save));
 
     const QStringList log = recovery.log();
-    QVERIFY2(log.filter(QStringLiteral("✗ Copy failed: ")).isEmpty(), qPrintable(log.join(QLatin1Char('\n'))));
+    QVERIFY2(log.filter(QStringLiteral("✗ Copy failed: ")).isEmpty(),
+             qPrintable(log.join(QLatin1Char('\n'))));
     verifyEveryCopy(source, scratch.recovered());
     verifyNoDamagedCopy(source, scratch.recovered());
     QCOMPARE(recovery.model->recoveredCount(), qint64(names.size() + 1));
@@ -285,7 +297,7 @@ void FaultsTest::aLongNameMeetingAnEarlierCopyGetsAFreeNameThatFits() {
     writeBytes(second + "/" + name, "second");
 
     class CopyAll final : public WalkVisitor {
-    public:
+      public:
         explicit CopyAll(FileCopier& copier) : copier_(copier) {}
         void visitFile(const WalkEntry& entry) override {
             results.push_back(copier_.copy(entry, std::get<EntryStat>(PosixFileSystem().statEntry(entry))));
@@ -294,7 +306,7 @@ void FaultsTest::aLongNameMeetingAnEarlierCopyGetsAFreeNameThatFits() {
         void entryError(std::string_view, const Error&) override {}
         std::vector<FileCopier::Result> results;
 
-    private:
+      private:
         FileCopier& copier_;
     };
     const std::string destination = native(scratch.recovered());
@@ -356,7 +368,8 @@ void FaultsTest::specialFilesAndLinkLoopsNeitherHangNorCopyDevices() {
 void FaultsTest::aSourceThatVanishesMidWalkEndsTheRunNormally() {
     Scratch scratch;
     for (int i = 0; i < 3000; ++i)
-        writeFile(scratch.source + QStringLiteral("/f%1/g%2/IMG_%3.jpg").arg(i % 30).arg(i % 7).arg(i), "pixels");
+        writeFile(scratch.source + QStringLiteral("/f%1/g%2/IMG_%3.jpg").arg(i % 30).arg(i % 7).arg(i),
+                  "pixels");
     const RawTree source = readRawTree(scratch.source);
 
     Recovery recovery(scratch.dir.path());
@@ -388,12 +401,14 @@ void FaultsTest::anEngineKilledMidRunEndsInFailure() {
     const QByteArray script = "echo \"$$\" > '" + QFile::encodeName(pidFile) +
                               "'\nmkdir -p \"$3/recup_dir.1\"\nprintf 'x' > \"$3/recup_dir.1/f1.jpg\"\n"
                               "echo 'scanning'\nexec sleep 300\n";
-    recovery.test.resources = std::make_shared<FixedResources>(makeResourceFolder(scratch.dir.path(), script));
+    recovery.test.resources =
+        std::make_shared<FixedResources>(makeResourceFolder(scratch.dir.path(), script));
     auto model = RecoveryViewModel::create(recovery.test.platform());
     RecoveryWatcher watcher(*model);
     const QByteArray before = treeDigest(scratch.source);
     model->startRecovery(scratch.source, scratch.save);
-    QTRY_VERIFY_WITH_TIMEOUT(logMessages(model->logText()).contains(QStringLiteral("PhotoRec: scanning")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(logMessages(model->logText()).contains(QStringLiteral("PhotoRec: scanning")),
+                             20000);
     QFile pid(pidFile);
     QVERIFY(pid.open(QIODevice::ReadOnly));
     QCOMPARE(::kill(static_cast<pid_t>(pid.readAll().trimmed().toInt()), SIGKILL), 0);
@@ -413,9 +428,11 @@ void FaultsTest::aFloodOfEngineOutputReachesTheLogWhole() {
     Scratch scratch;
     Recovery recovery(scratch.dir.path());
     // Two hundred thousand numbered lines as fast as bash can print them, then the verdict.
-    const QByteArray script = "for ((i = 0; i < 200000; i++)); do echo \"line $i of the engine output\"; done\n"
-                              "echo 'flood over'\nexit 0\n";
-    recovery.test.resources = std::make_shared<FixedResources>(makeResourceFolder(scratch.dir.path(), script));
+    const QByteArray script =
+        "for ((i = 0; i < 200000; i++)); do echo \"line $i of the engine output\"; done\n"
+        "echo 'flood over'\nexit 0\n";
+    recovery.test.resources =
+        std::make_shared<FixedResources>(makeResourceFolder(scratch.dir.path(), script));
     auto model = RecoveryViewModel::create(recovery.test.platform());
     RecoveryWatcher watcher(*model);
     model->startRecovery(scratch.source, scratch.save);

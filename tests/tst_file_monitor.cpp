@@ -16,7 +16,7 @@ using namespace vellorin::test;
 namespace vellorin {
 // Drives the monitor's private steps one at a time.
 class FileMonitorProbe {
-public:
+  public:
     static void apply(RecoveryViewModel& model, QList<RecoveredFile> files) {
         model.applyRecoveredFiles(std::move(files));
     }
@@ -50,7 +50,7 @@ QList<RecoveredFile> records(int count) {
 // The real file system with its birth times replaced: none for names starting with "n",
 // one fixed moment for every other file when asked.
 class BirthTimeFileSystem final : public PosixFileSystem {
-public:
+  public:
     std::optional<std::int64_t> fixedBirthMs;
     std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) override {
         auto result = PosixFileSystem::statEntry(entry);
@@ -67,7 +67,7 @@ public:
 };
 
 class OrderVisitor final : public WalkVisitor {
-public:
+  public:
     void visitFile(const WalkEntry& entry) override { order.append(QFile::decodeName(entry.name)); }
     void folderError(std::string_view, const Error&) override {}
     void entryError(std::string_view, const Error&) override {}
@@ -79,7 +79,7 @@ public:
 class FileMonitorTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void listsFilesOfSubFoldersButNoFolders();
     void leavesOutHiddenFilesAndEverythingInHiddenFolders();
     void recordsCarryNamePathSizeAndBirthTime();
@@ -106,7 +106,8 @@ void FileMonitorTest::listsFilesOfSubFoldersButNoFolders() {
     FakeClock clock;
     QStringList found = names(scanRecoveredFiles(fs, clock, scratch.path()));
     found.sort();
-    QCOMPARE(found, (QStringList{QStringLiteral("f1.jpg"), QStringLiteral("f2.png"), QStringLiteral("top.txt")}));
+    QCOMPARE(found,
+             (QStringList{QStringLiteral("f1.jpg"), QStringLiteral("f2.png"), QStringLiteral("top.txt")}));
 }
 
 void FileMonitorTest::leavesOutHiddenFilesAndEverythingInHiddenFolders() {
@@ -194,9 +195,12 @@ void FileMonitorTest::linksCountAsWhatTheyPointTo() {
     QTemporaryDir scratch;
     makeFile(scratch.filePath(QStringLiteral("real.jpg")), "12345");
     QDir().mkpath(scratch.filePath(QStringLiteral("folder")));
-    QVERIFY(QFile::link(scratch.filePath(QStringLiteral("real.jpg")), scratch.filePath(QStringLiteral("link.jpg"))));
-    QVERIFY(QFile::link(scratch.filePath(QStringLiteral("folder")), scratch.filePath(QStringLiteral("dirlink"))));
-    QVERIFY(QFile::link(scratch.filePath(QStringLiteral("gone")), scratch.filePath(QStringLiteral("dangling"))));
+    QVERIFY(QFile::link(scratch.filePath(QStringLiteral("real.jpg")),
+                        scratch.filePath(QStringLiteral("link.jpg"))));
+    QVERIFY(
+        QFile::link(scratch.filePath(QStringLiteral("folder")), scratch.filePath(QStringLiteral("dirlink"))));
+    QVERIFY(
+        QFile::link(scratch.filePath(QStringLiteral("gone")), scratch.filePath(QStringLiteral("dangling"))));
     PosixFileSystem fs;
     FakeClock clock;
     const auto files = scanRecoveredFiles(fs, clock, scratch.path());
@@ -211,7 +215,8 @@ void FileMonitorTest::missingFolderListsNothing() {
     QTemporaryDir scratch;
     TestPlatform test(scratch.path());
     auto model = RecoveryViewModel::create(test.platform());
-    QVERIFY(scanRecoveredFiles(*test.fileSystem, *test.clock, scratch.filePath(QStringLiteral("none"))).isEmpty());
+    QVERIFY(scanRecoveredFiles(*test.fileSystem, *test.clock, scratch.filePath(QStringLiteral("none")))
+                .isEmpty());
     QSignalSpy changed(model.get(), &RecoveryViewModel::changed);
     FileMonitorProbe::apply(*model, {});
     QCOMPARE(changed.count(), 0);
@@ -225,7 +230,8 @@ void FileMonitorTest::missingFolderEmptiesAListThatHasEntries() {
     auto model = RecoveryViewModel::create(test.platform());
     FileMonitorProbe::apply(*model, records(2));
     QCOMPARE(model->recoveredCount(), 2);
-    FileMonitorProbe::apply(*model, scanRecoveredFiles(*test.fileSystem, *test.clock, scratch.filePath("none")));
+    FileMonitorProbe::apply(*model,
+                            scanRecoveredFiles(*test.fileSystem, *test.clock, scratch.filePath("none")));
     QVERIFY(model->recoveredFiles().isEmpty());
     QCOMPARE(model->recoveredCount(), 0);
     QCOMPARE(model->statusMessage(), QStringLiteral("Recovered 0 files..."));
@@ -243,7 +249,8 @@ void FileMonitorTest::equalCountChangesNothing() {
     QSignalSpy changed(model.get(), &RecoveryViewModel::changed);
     QList<RecoveredFile> others;
     for (int i = 0; i < 3; ++i)
-        others.append(RecoveredFile(QStringLiteral("other"), QStringLiteral("/o"), 99, QDateTime::currentDateTime()));
+        others.append(
+            RecoveredFile(QStringLiteral("other"), QStringLiteral("/o"), 99, QDateTime::currentDateTime()));
     FileMonitorProbe::apply(*model, others);
     QCOMPARE(changed.count(), 0);
     QCOMPARE(model->recoveredFiles().first().id(), firstId);

@@ -17,7 +17,7 @@ namespace {
 
 // The file system with a probe that can be written but not removed again.
 class StickyProbeFileSystem final : public PosixFileSystem {
-public:
+  public:
     std::optional<Error> removeItem(const QString& path) override {
         if (path.endsWith(QStringLiteral(".vellorin_write_test")))
             return Error::fromErrno(EPERM);
@@ -50,7 +50,7 @@ Prepared prepare(TestPlatform& test, const QString& savePath) {
 class RecoveryDirectoryTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void existingFolderIsReusedAsItIs();
     void aPlainFileInTheWayFallsBackToTheUserDataFolder();
     void fallbackFailingTooFailsTheRecovery();
@@ -72,7 +72,8 @@ void RecoveryDirectoryTest::existingFolderIsReusedAsItIs() {
     settle(*test.queues);
 
     QCOMPARE(directory, std::optional<QString>(save + QStringLiteral("/recovered_files")));
-    QCOMPARE(logMessages(model->logText()), QStringList{QStringLiteral("Creating recovery directory: ") + *directory});
+    QCOMPARE(logMessages(model->logText()),
+             QStringList{QStringLiteral("Creating recovery directory: ") + *directory});
     QCOMPARE(model->statusColor(), Color::Primary);
     QVERIFY(test.alerts->shown.empty());
     QFile kept(save + QStringLiteral("/recovered_files/earlier/a.jpg"));
@@ -107,8 +108,9 @@ void RecoveryDirectoryTest::aPlainFileInTheWayFallsBackToTheUserDataFolder() {
     QCOMPARE(model->statusColor(), Color::Orange);
     QCOMPARE(test.alerts->shown.size(), std::size_t(1));
     QCOMPARE(test.alerts->shown[0].title, QStringLiteral("Using Fallback Save Path"));
-    QCOMPARE(test.alerts->shown[0].message, QStringLiteral("The selected location is not writable.\nFiles will be saved to:\n") +
-                                                folder + QStringLiteral("\nYou can move them later."));
+    QCOMPARE(test.alerts->shown[0].message,
+             QStringLiteral("The selected location is not writable.\nFiles will be saved to:\n") + folder +
+                 QStringLiteral("\nYou can move them later."));
     QCOMPARE(test.alerts->shown[0].buttons, QStringList{QStringLiteral("OK")});
 }
 
@@ -146,7 +148,8 @@ void RecoveryDirectoryTest::fallbacksWithinOneSecondShareAFolder() {
     const auto second = model->makeFallbackDirectory();
     QVERIFY(first);
     QCOMPARE(second, first);
-    QCOMPARE(first->section(QLatin1Char('/'), -3), QStringLiteral("Vellorin/Recovery-1800000000/recovered_files"));
+    QCOMPARE(first->section(QLatin1Char('/'), -3),
+             QStringLiteral("Vellorin/Recovery-1800000000/recovered_files"));
 }
 
 void RecoveryDirectoryTest::readOnlySaveLocationIsRefusedWithoutLeavingAProbe() {
@@ -164,8 +167,9 @@ void RecoveryDirectoryTest::readOnlySaveLocationIsRefusedWithoutLeavingAProbe() 
     ::chmod(QFile::encodeName(save).constData(), 0755);
 
     QVERIFY(!directory);
-    QCOMPARE(logMessages(model->logText()), (QStringList{QStringLiteral("Write permission check failed: Permission denied"),
-                                                         QStringLiteral("Write test failed at: ") + save}));
+    QCOMPARE(logMessages(model->logText()),
+             (QStringList{QStringLiteral("Write permission check failed: Permission denied"),
+                          QStringLiteral("Write test failed at: ") + save}));
     QCOMPARE(model->statusMessage(), QStringLiteral("No write permission for save path"));
     QCOMPARE(model->statusColor(), Color::Red);
     QVERIFY(!model->isRecovering());
@@ -185,8 +189,9 @@ void RecoveryDirectoryTest::probeThatCannotBeRemovedFailsTheWriteTest() {
     QVERIFY(QDir().mkpath(save));
     const Prepared prepared = prepare(test, save);
     QVERIFY(!prepared.directory);
-    QCOMPARE(prepared.log, (QStringList{QStringLiteral("Write permission check failed: Operation not permitted"),
-                                        QStringLiteral("Write test failed at: ") + save}));
+    QCOMPARE(prepared.log,
+             (QStringList{QStringLiteral("Write permission check failed: Operation not permitted"),
+                          QStringLiteral("Write test failed at: ") + save}));
     QFile probe(save + QStringLiteral("/.vellorin_write_test"));
     QVERIFY(probe.open(QIODevice::ReadOnly));
     QCOMPARE(probe.readAll(), QByteArray("test"));

@@ -1,9 +1,9 @@
+#include "platform/FileCopier.h"
+#include "platform/TreeWalk.h"
 #include "support/Fakes.h"
 #include "support/TreeHelpers.h"
 #include "support/Unprivileged.h"
 #include "workflow/ViewController.h"
-#include "platform/FileCopier.h"
-#include "platform/TreeWalk.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -62,7 +62,7 @@ QStringList walkLines(const QStringList& log) {
 class SimplifiedRecoveryTest : public QObject {
     Q_OBJECT
 
-private slots:
+  private slots:
     void copiesFilesWithKnownEndingsIntoTheMirroredTree();
     void recoverAllFilesTakesEveryVisibleFile();
     void theListIsNewestFirstAndTheStatusFollowsEachCopy();
@@ -100,9 +100,11 @@ void SimplifiedRecoveryTest::copiesFilesWithKnownEndingsIntoTheMirroredTree() {
     run.recover();
 
     QCOMPARE(listTree(run.destination),
-             (QStringList{QStringLiteral("DCIM/100CANON/IMG_0001.JPG"), QStringLiteral("archive/Backup.TAR.GZ"),
-                          QFile::decodeName("caf\xe9.jpg"), QStringLiteral("link.jpg"), QStringLiteral("photo.jpeg")}));
-    QCOMPARE(readBytes(native(run.out(QStringLiteral("DCIM/100CANON/IMG_0001.JPG")))), QByteArray("jpeg bytes"));
+             (QStringList{QStringLiteral("DCIM/100CANON/IMG_0001.JPG"),
+                          QStringLiteral("archive/Backup.TAR.GZ"), QFile::decodeName("caf\xe9.jpg"),
+                          QStringLiteral("link.jpg"), QStringLiteral("photo.jpeg")}));
+    QCOMPARE(readBytes(native(run.out(QStringLiteral("DCIM/100CANON/IMG_0001.JPG")))),
+             QByteArray("jpeg bytes"));
     QCOMPARE(readBytes(native(run.out(QStringLiteral("archive/Backup.TAR.GZ")))), QByteArray(70000, 'z'));
     QCOMPARE(readBytes(native(run.destination) + "/caf\xe9.jpg"), QByteArray("latin-1 name"));
     struct stat copied {};
@@ -119,7 +121,8 @@ void SimplifiedRecoveryTest::copiesFilesWithKnownEndingsIntoTheMirroredTree() {
     QVERIFY2(walkLines(log).isEmpty(), qPrintable(walkLines(log).join(QLatin1Char('\n'))));
     QCOMPARE(log.mid(log.size() - 5),
              (QStringList{QStringLiteral("Scan completed!"), QStringLiteral("Total scanned 8 files"),
-                          QStringLiteral("Successfully recovered 5 files"), QStringLiteral("Data recovery completed!"),
+                          QStringLiteral("Successfully recovered 5 files"),
+                          QStringLiteral("Data recovery completed!"),
                           QStringLiteral("Recovered files saved in: ") + run.destination}));
     QCOMPARE(run.model->scannedCount(), 8);
     QCOMPARE(run.model->recoveredCount(), 5);
@@ -151,7 +154,8 @@ void SimplifiedRecoveryTest::recoverAllFilesTakesEveryVisibleFile() {
     QCOMPARE(::mkfifo(native(run.in(QStringLiteral("fifo"))).c_str(), 0644), 0); // would block a copy forever
     run.model->setRecoverAllFiles(true);
     run.recover();
-    QCOMPARE(listTree(run.destination), (QStringList{QStringLiteral("notes.md"), QStringLiteral("src/Makefile")}));
+    QCOMPARE(listTree(run.destination),
+             (QStringList{QStringLiteral("notes.md"), QStringLiteral("src/Makefile")}));
     QVERIFY(run.log().contains(QStringLiteral("Total scanned 2 files")));
 }
 
@@ -208,8 +212,9 @@ void SimplifiedRecoveryTest::progressReachesTheWindowEveryFiftyFiles() {
     for (int i = 0; i < 100; ++i)
         writeFile(all.in(QStringLiteral("p%1.jpg").arg(i)), "x");
     QList<QPair<qint64, qint64>> steps;
-    connect(all.model.get(), &RecoveryViewModel::scannedCountChanged, this,
-            [&] { steps.append({all.model->scannedCount(), all.model->recoveredFiles().size()}); });
+    connect(all.model.get(), &RecoveryViewModel::scannedCountChanged, this, [&] {
+        steps.append({all.model->scannedCount(), all.model->recoveredFiles().size()});
+    });
     all.recover();
     QCOMPARE(steps, (QList<QPair<qint64, qint64>>{{50, 50}, {100, 100}, {100, 100}}));
 }
@@ -219,10 +224,11 @@ void SimplifiedRecoveryTest::anEmptySourceEndsWithoutFiles() {
     QDir().mkpath(run.in(QStringLiteral("only/folders/here")));
     run.model->setRecoverAllFiles(true);
     run.recover();
-    QCOMPARE(run.log(), (QStringList{QStringLiteral("Starting to scan directory: ") + run.source,
-                                     QStringLiteral("Scan completed!"), QStringLiteral("Total scanned 0 files"),
-                                     QStringLiteral("Successfully recovered 0 files"),
-                                     QStringLiteral("No recoverable files found")}));
+    QCOMPARE(run.log(),
+             (QStringList{QStringLiteral("Starting to scan directory: ") + run.source,
+                          QStringLiteral("Scan completed!"), QStringLiteral("Total scanned 0 files"),
+                          QStringLiteral("Successfully recovered 0 files"),
+                          QStringLiteral("No recoverable files found")}));
     QCOMPARE(run.model->statusMessage(), QStringLiteral("No recoverable files found"));
     QCOMPARE(run.model->statusColor(), RecoveryViewModel::StatusColor::Primary);
     QCOMPARE(run.model->scannedCount(), 0);
@@ -235,9 +241,11 @@ void SimplifiedRecoveryTest::startChecksFailTheRecovery() {
         Run run;
         const QString missing = run.scratch.filePath(QStringLiteral("no/such/folder"));
         run.recover(missing, run.destination);
-        QCOMPARE(run.log(), (QStringList{QStringLiteral("Starting to scan directory: ") + missing,
-                                         QStringLiteral("Error: Source path does not exist - ") + missing,
-                                         QStringLiteral("Error starting recovery process: Source path does not exist")}));
+        QCOMPARE(
+            run.log(),
+            (QStringList{QStringLiteral("Starting to scan directory: ") + missing,
+                         QStringLiteral("Error: Source path does not exist - ") + missing,
+                         QStringLiteral("Error starting recovery process: Source path does not exist")}));
         QCOMPARE(run.model->statusMessage(), QStringLiteral("Start failed: Source path does not exist"));
         QCOMPARE(run.model->statusColor(), RecoveryViewModel::StatusColor::Red);
         QVERIFY(run.test.alerts->shown.empty());
@@ -248,10 +256,13 @@ void SimplifiedRecoveryTest::startChecksFailTheRecovery() {
         const QString file = run.in(QStringLiteral("disk.jpg"));
         writeFile(file, "x");
         run.recover(file, run.destination);
-        QCOMPARE(run.log(), (QStringList{QStringLiteral("Starting to scan directory: ") + file,
-                                         QStringLiteral("Error: Failed to create file enumerator"),
-                                         QStringLiteral("Error starting recovery process: Failed to create file enumerator")}));
-        QCOMPARE(run.model->statusMessage(), QStringLiteral("Start failed: Failed to create file enumerator"));
+        QCOMPARE(run.log(),
+                 (QStringList{
+                     QStringLiteral("Starting to scan directory: ") + file,
+                     QStringLiteral("Error: Failed to create file enumerator"),
+                     QStringLiteral("Error starting recovery process: Failed to create file enumerator")}));
+        QCOMPARE(run.model->statusMessage(),
+                 QStringLiteral("Start failed: Failed to create file enumerator"));
     }
 }
 
@@ -261,9 +272,10 @@ void SimplifiedRecoveryTest::unreadableSourceFailsTheRecovery() {
     QCOMPARE(::chmod(native(run.source).c_str(), 0300), 0);
     run.recover();
     ::chmod(native(run.source).c_str(), 0755);
-    QCOMPARE(run.log(), (QStringList{QStringLiteral("Starting to scan directory: ") + run.source,
-                                     QStringLiteral("Error: Source path is not readable - ") + run.source,
-                                     QStringLiteral("Error starting recovery process: Source path is not readable")}));
+    QCOMPARE(run.log(),
+             (QStringList{QStringLiteral("Starting to scan directory: ") + run.source,
+                          QStringLiteral("Error: Source path is not readable - ") + run.source,
+                          QStringLiteral("Error starting recovery process: Source path is not readable")}));
     QCOMPARE(run.model->statusMessage(), QStringLiteral("Start failed: Source path is not readable"));
     QVERIFY(!run.model->isRecovering());
 }
@@ -286,7 +298,8 @@ void SimplifiedRecoveryTest::unreadableEntriesAreLoggedAndTheWalkGoesOn() {
     lines.sort();
     QCOMPARE(lines, (QStringList{QStringLiteral("Enumeration error: ") + run.in(QStringLiteral("locked")) +
                                      QStringLiteral(" - Permission denied"),
-                                 QStringLiteral("Failed to read file info: ") + run.in(QStringLiteral("listable/a.jpg")) +
+                                 QStringLiteral("Failed to read file info: ") +
+                                     run.in(QStringLiteral("listable/a.jpg")) +
                                      QStringLiteral(" - Permission denied"),
                                  QStringLiteral("✗ Copy failed: secret.jpg - Permission denied")}));
     QCOMPARE(listTree(run.destination), QStringList{QStringLiteral("ok.jpg")});
@@ -341,14 +354,16 @@ void SimplifiedRecoveryTest::kernelPseudoFileSystemsAreNotEntered() {
     QCOMPARE(::symlink("/proc", native(run.in(QStringLiteral("proc-link"))).c_str()), 0);
     const QString mountPoint = run.in(QStringLiteral("mounted-proc"));
     QDir().mkpath(mountPoint);
-    const bool mounted = ::geteuid() == 0 && ::mount("proc", native(mountPoint).c_str(), "proc", 0, nullptr) == 0;
+    const bool mounted =
+        ::geteuid() == 0 && ::mount("proc", native(mountPoint).c_str(), "proc", 0, nullptr) == 0;
     if (!mounted)
         qInfo("proc could not be mounted here; the link case alone is checked");
     run.model->setRecoverAllFiles(true);
     run.recover();
     if (mounted)
         ::umount2(native(mountPoint).c_str(), MNT_DETACH);
-    QCOMPARE(listTree(run.destination), (QStringList{QStringLiteral("keep.txt"), QStringLiteral("proc-link")}));
+    QCOMPARE(listTree(run.destination),
+             (QStringList{QStringLiteral("keep.txt"), QStringLiteral("proc-link")}));
     QVERIFY(QFileInfo(run.out(QStringLiteral("proc-link"))).isSymLink());
 }
 
@@ -365,7 +380,7 @@ void SimplifiedRecoveryTest::twoNamesForOneDestinationKeepBothCopies() {
     writeBytes(destination + "/DCIM/IMG.jpg", "earlier run");
 
     class CopyAll final : public WalkVisitor {
-    public:
+      public:
         explicit CopyAll(FileCopier& copier) : copier_(copier) {}
         void visitFile(const WalkEntry& entry) override {
             const auto stat = std::get<EntryStat>(PosixFileSystem().statEntry(entry));
@@ -375,7 +390,7 @@ void SimplifiedRecoveryTest::twoNamesForOneDestinationKeepBothCopies() {
         void entryError(std::string_view, const Error&) override {}
         std::vector<FileCopier::Result> results;
 
-    private:
+      private:
         FileCopier& copier_;
     };
     FileCopier copier(destination);
@@ -393,11 +408,12 @@ void SimplifiedRecoveryTest::twoNamesForOneDestinationKeepBothCopies() {
 void SimplifiedRecoveryTest::switchingTheOptionDuringARunAppliesToLaterFiles() {
     // Holds the walk after its hundredth file until the main thread has flipped the option.
     class PausingFileSystem final : public PosixFileSystem {
-    public:
+      public:
         std::function<void()> afterHundredFiles;
-        std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override {
+        std::optional<Error> walk(const QString& root, const WalkOptions& options,
+                                  WalkVisitor& visitor) override {
             class Counting final : public WalkVisitor {
-            public:
+              public:
                 Counting(WalkVisitor& inner, std::function<void()>& hook) : inner_(inner), hook_(hook) {}
                 void visitFile(const WalkEntry& entry) override {
                     inner_.visitFile(entry);
@@ -407,7 +423,7 @@ void SimplifiedRecoveryTest::switchingTheOptionDuringARunAppliesToLaterFiles() {
                 void folderError(std::string_view p, const Error& e) override { inner_.folderError(p, e); }
                 void entryError(std::string_view p, const Error& e) override { inner_.entryError(p, e); }
 
-            private:
+              private:
                 WalkVisitor& inner_;
                 std::function<void()>& hook_;
                 int count_ = 0;

@@ -16,11 +16,11 @@
 #include "ui/HeaderSection.h"
 
 #include <QCheckBox>
-#include <QLayout>
-#include <QScrollBar>
 #include <QLabel>
+#include <QLayout>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 
 using namespace vellorin;
@@ -59,7 +59,7 @@ class LayoutTest : public QObject {
         QTRY_COMPARE(harness->services.alerts->shown.size(), std::size_t(1));
     }
 
-private slots:
+  private slots:
     void cleanup() {
         if (harness)
             harness->gate->open();
@@ -94,9 +94,11 @@ private slots:
         for (QLabel* label : sheet->findChildren<QLabel*>())
             texts << label->text();
         QCOMPARE(texts.first(), QStringLiteral("Quick Start"));
-        QVERIFY(texts.contains(QStringLiteral("Step 1: Pick the source (disk/folder that holds the lost data).")));
-        QVERIFY(texts.contains(QStringLiteral("PhotoRec will create a recovered_files folder in the save path and "
-                                              "needs write permission.")));
+        QVERIFY(texts.contains(
+            QStringLiteral("Step 1: Pick the source (disk/folder that holds the lost data).")));
+        QVERIFY(texts.contains(
+            QStringLiteral("PhotoRec will create a recovered_files folder in the save path and "
+                           "needs write permission.")));
         QVERIFY(saveScreenshot(view.get(), QStringLiteral("first-launch-sheet")));
     }
 
@@ -108,8 +110,8 @@ private slots:
         QCOMPARE(view->column()->layout()->contentsMargins(), QMargins(24, 24, 24, 24));
         QCOMPARE(inView(*view, view->header()).topLeft(), QPoint(124, 24));
         // Element order, top to bottom.
-        const QList<QWidget*> order{view->header(), view->sourceCard(), view->stepsPanel(), view->statusLine(),
-                                    view->recoveredFilesPanel()};
+        const QList<QWidget*> order{view->header(), view->sourceCard(), view->stepsPanel(),
+                                    view->statusLine(), view->recoveredFilesPanel()};
         for (int i = 1; i < order.size(); ++i)
             QVERIFY2(inView(*view, order[i]).top() >= inView(*view, order[i - 1]).bottom() + 18,
                      qPrintable(QString::number(i)));
@@ -168,8 +170,9 @@ private slots:
 
     void choosingASourceShowsItAndEnablesTheStart() {
         open();
-        const QString source = harness->folder(QStringLiteral(
-            "a-rather-long-folder-name-for-the-data-source/with/several/levels/below/it/to/make/the/path/long"));
+        const QString source =
+            harness->folder(QStringLiteral("a-rather-long-folder-name-for-the-data-source/with/several/"
+                                           "levels/below/it/to/make/the/path/long"));
         harness->clickAndAnswer(view->stepsPanel()->sourceButton(), source);
         QTRY_COMPARE(view->sourceCard()->value(), source);
         // The card keeps one line and cuts the path; the button shows it whole, wrapped.
@@ -179,7 +182,8 @@ private slots:
         QCOMPARE(view->stepsPanel()->sourceButton()->accessibleDescription(), source);
         QVERIFY(view->stepsPanel()->sourceButton()->isEnabled());
         QVERIFY(view->stepsPanel()->startButton()->isEnabled());
-        QCOMPARE(view->statusLine()->messageLabel()->text(), QStringLiteral("Data source selected, ready to recover"));
+        QCOMPARE(view->statusLine()->messageLabel()->text(),
+                 QStringLiteral("Data source selected, ready to recover"));
         QCOMPARE(view->column()->width(), 900);
         QVERIFY(saveScreenshot(view.get(), QStringLiteral("source-chosen")));
     }
@@ -187,7 +191,8 @@ private slots:
     void runningRecoveryDisablesTheControlsAndSpins() {
         open();
         harness->writeFile(QStringLiteral("source/photo.jpg"), "jpeg");
-        harness->clickAndAnswer(view->stepsPanel()->sourceButton(), harness->folder(QStringLiteral("source")));
+        harness->clickAndAnswer(view->stepsPanel()->sourceButton(),
+                                harness->folder(QStringLiteral("source")));
         harness->gate->close();
         harness->clickAndAnswer(view->stepsPanel()->startButton(), harness->folder(QStringLiteral("save")));
         QTRY_VERIFY(view->viewModel()->isRecovering());
@@ -218,7 +223,8 @@ private slots:
         harness->writeFile(QStringLiteral("source/notes.txt"), "seven b");
         harness->writeFile(QStringLiteral("source/song.mp3"), QByteArray(1'500'000, 'm'));
         harness->writeFile(QStringLiteral("source/skipped.xyz"), "not listed");
-        harness->clickAndAnswer(view->stepsPanel()->sourceButton(), harness->folder(QStringLiteral("source")));
+        harness->clickAndAnswer(view->stepsPanel()->sourceButton(),
+                                harness->folder(QStringLiteral("source")));
         harness->clickAndAnswer(view->stepsPanel()->startButton(), harness->folder(QStringLiteral("save")));
         finishRun();
         RecoveredFilesPanel* files = view->recoveredFilesPanel();
@@ -252,7 +258,8 @@ private slots:
         open();
         for (int i = 0; i < 40; ++i)
             harness->writeFile(QStringLiteral("source/photo%1.jpg").arg(i), "jpg");
-        harness->clickAndAnswer(view->stepsPanel()->sourceButton(), harness->folder(QStringLiteral("source")));
+        harness->clickAndAnswer(view->stepsPanel()->sourceButton(),
+                                harness->folder(QStringLiteral("source")));
         harness->clickAndAnswer(view->stepsPanel()->startButton(), harness->folder(QStringLiteral("save")));
         finishRun();
         QVERIFY(view->logPanel()->isCaughtUp());
@@ -279,7 +286,8 @@ private slots:
 
         for (int i = 0; i < 30; ++i)
             harness->writeFile(QStringLiteral("source/folder%1/picture%1.png").arg(i), "png");
-        harness->clickAndAnswer(view->stepsPanel()->sourceButton(), harness->folder(QStringLiteral("source")));
+        harness->clickAndAnswer(view->stepsPanel()->sourceButton(),
+                                harness->folder(QStringLiteral("source")));
         harness->clickAndAnswer(view->stepsPanel()->startButton(), harness->folder(QStringLiteral("save")));
         finishRun();
         view->logPanel()->flushPending();

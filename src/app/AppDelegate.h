@@ -13,7 +13,7 @@ namespace vellorin {
 // Dresses the main window once the event loop runs. Holds no state of its own: the window
 // owns its content, and the content owns the view model.
 class AppDelegate : public QObject {
-public:
+  public:
     using PlatformFactory = std::function<Platform()>;
 
     explicit AppDelegate(PlatformFactory makePlatform = &Platform::system, QObject* parent = nullptr);
@@ -26,7 +26,7 @@ public:
     // runs from the event loop, and quitting reaches applicationWillTerminate.
     void attach(QCoreApplication& application);
 
-private:
+  private:
     void configureMainWindow();
 
     PlatformFactory makePlatform_;

@@ -9,7 +9,8 @@ namespace vellorin {
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("mainWindow"));
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    QAction* quit = file->addAction(QIcon::fromTheme(QStringLiteral("application-exit")), QStringLiteral("&Quit"));
+    QAction* quit =
+        file->addAction(QIcon::fromTheme(QStringLiteral("application-exit")), QStringLiteral("&Quit"));
     quit->setObjectName(QStringLiteral("quitAction"));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setShortcutContext(Qt::ApplicationShortcut);
@@ -21,9 +22,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     QAction* about = help->addAction(QStringLiteral("&About Vellorin"));
     about->setMenuRole(QAction::AboutRole);
     connect(about, &QAction::triggered, this, [this] {
-        QMessageBox::about(this, QStringLiteral("About Vellorin"),
-                           QStringLiteral("Vellorin %1\nRecovers lost or deleted files onto another disk or folder.")
-                               .arg(QApplication::applicationVersion()));
+        QMessageBox::about(
+            this, QStringLiteral("About Vellorin"),
+            QStringLiteral("Vellorin %1\nRecovers lost or deleted files onto another disk or folder.")
+                .arg(QApplication::applicationVersion()));
     });
 }
 

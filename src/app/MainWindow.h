@@ -6,7 +6,7 @@ namespace vellorin {
 
 // The application's one window with its menu; its content is set once launching is over.
 class MainWindow : public QMainWindow {
-public:
+  public:
     explicit MainWindow(QWidget* parent = nullptr);
 };
 

@@ -6,7 +6,7 @@
 namespace vellorin {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual QDateTime now() = 0;
 };
@@ -16,7 +16,7 @@ public:
 // file on disk at every call, so the offset from UTC is looked up once per second instead.
 // Zone changes fall on whole seconds, so every reading is what a full lookup would give.
 class SystemClock final : public Clock {
-public:
+  public:
     QDateTime now() override;
 };
 

@@ -7,7 +7,7 @@ namespace vellorin {
 // Opens folders with the desktop's default handler and reveals files through the
 // freedesktop FileManager1 interface on the session bus.
 class DesktopWorkspace final : public Workspace {
-public:
+  public:
     void openFolder(const QString& path) override;
     void revealFile(const QString& path) override;
 };

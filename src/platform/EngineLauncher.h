@@ -14,7 +14,7 @@ class EngineProcess;
 // Makes engine processes: a program with an argument vector (never a shell string), standard
 // output and standard error on one pipe, a working directory, and no other inherited descriptor.
 class EngineLauncher {
-public:
+  public:
     struct Command {
         QString program;
         QStringList arguments; // without the program itself

@@ -9,7 +9,7 @@ namespace vellorin {
 // One run of the engine: made configured but not started, launched once, then waited for.
 // Nothing here stops the process: the application never signals the engine.
 class EngineProcess {
-public:
+  public:
     virtual ~EngineProcess() = default;
 
     // Starts the process. An error means it never ran; the handlers are then never called.

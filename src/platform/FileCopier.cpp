@@ -37,7 +37,8 @@ std::string numberedName(const std::string& name, int k) {
     std::string stem = hasEnding ? name.substr(0, dot) : name;
     const std::string ending = hasEnding ? name.substr(dot) : std::string();
     if (stem.size() + suffix.size() + ending.size() > kNameMax) {
-        std::size_t keep = kNameMax > suffix.size() + ending.size() ? kNameMax - suffix.size() - ending.size() : 1;
+        std::size_t keep =
+            kNameMax > suffix.size() + ending.size() ? kNameMax - suffix.size() - ending.size() : 1;
         while (keep > 1 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
             --keep;
         stem.resize(std::min(keep, stem.size()));
@@ -118,8 +119,8 @@ int FileCopier::copyData(int in, int out) {
                 return 0;
             if (errno == EINTR)
                 continue;
-            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EPERM ||
-                errno == ETXTBSY) {
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                errno == EPERM || errno == ETXTBSY) {
                 kernelCopy = false;
                 continue;
             }
@@ -154,7 +155,8 @@ FileCopier::Result FileCopier::copy(const WalkEntry& entry, const EntryStat& sta
     Result result;
     const std::string_view relative = entry.relativePath;
     const auto slash = relative.find_last_of('/');
-    const std::string_view folder = slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
+    const std::string_view folder =
+        slash == std::string_view::npos ? std::string_view() : relative.substr(0, slash);
     const std::string name(slash == std::string_view::npos ? relative : relative.substr(slash + 1));
 
     int err = 0;
@@ -205,7 +207,8 @@ FileCopier::Result FileCopier::copy(const WalkEntry& entry, const EntryStat& sta
     } else {
         // O_NONBLOCK: should a FIFO have taken the file's place since the walk saw it, the
         // open must not wait for a writer.
-        const int in = ::openat(entry.directoryFd, entry.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int in = ::openat(entry.directoryFd, entry.name,
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (in < 0)
             return fail(errno);
         struct stat source {};

@@ -17,7 +17,7 @@ namespace vellorin {
 // one. Folders in the destination are made and entered without following links, so a link
 // recovered earlier can never redirect a copy out of the destination.
 class FileCopier {
-public:
+  public:
     explicit FileCopier(std::string destinationRoot);
     ~FileCopier();
     FileCopier(const FileCopier&) = delete;
@@ -32,7 +32,7 @@ public:
 
     Result copy(const WalkEntry& entry, const EntryStat& stat);
 
-private:
+  private:
     int destinationFolder(std::string_view relativeFolder, int& err);
     std::string freeName(int folderFd, const std::string& name) const;
     int copyData(int in, int out);

@@ -16,13 +16,14 @@ void FileDialogPanels::chooseFolder(const PanelRequest& request,
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
     dialog->setWindowModality(Qt::NonModal);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion = std::move(completion)](int result) {
-        const QStringList chosen = dialog->selectedFiles();
-        if (result == QDialog::Accepted && !chosen.isEmpty())
-            completion(chosen.first());
-        else
-            completion(std::nullopt);
-    });
+    QObject::connect(dialog, &QFileDialog::finished, dialog,
+                     [dialog, completion = std::move(completion)](int result) {
+                         const QStringList chosen = dialog->selectedFiles();
+                         if (result == QDialog::Accepted && !chosen.isEmpty())
+                             completion(chosen.first());
+                         else
+                             completion(std::nullopt);
+                     });
     dialog->show();
 }
 

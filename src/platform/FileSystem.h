@@ -15,7 +15,7 @@ namespace vellorin {
 
 // Receives what a walk finds, on the walking thread.
 class WalkVisitor {
-public:
+  public:
     virtual ~WalkVisitor() = default;
     // A regular file or a symbolic link whose name does not begin with ".".
     virtual void visitFile(const WalkEntry& entry) = 0;
@@ -33,7 +33,7 @@ struct WalkOptions {
 // The file operations the workflow needs. Paths given as QString are converted to the
 // file system's bytes with QFile::encodeName.
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
 
     virtual bool exists(const QString& path) = 0;
@@ -52,7 +52,8 @@ public:
     // Walks every folder below root, depth first, never following a link to a folder, never
     // entering hidden folders or kernel pseudo file systems. Returns an error when the root
     // itself cannot be opened as a folder.
-    virtual std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) = 0;
+    virtual std::optional<Error> walk(const QString& root, const WalkOptions& options,
+                                      WalkVisitor& visitor) = 0;
     virtual std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) = 0;
 };
 

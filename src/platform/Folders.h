@@ -8,7 +8,7 @@ namespace vellorin {
 
 // Per-user folders the workflow may fall back to.
 class Folders {
-public:
+  public:
     virtual ~Folders() = default;
     // The user's data folder (normally ~/.local/share), created if missing; none when it
     // cannot be had.
@@ -17,7 +17,7 @@ public:
 };
 
 class StandardFolders final : public Folders {
-public:
+  public:
     std::optional<QString> userDataFolder() override;
     QString temporaryFolder() override;
 };

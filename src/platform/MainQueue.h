@@ -16,7 +16,7 @@ namespace vellorin {
 // a hundred thousand updates in a burst cannot stall painting and input.
 class MainQueue : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit MainQueue(QObject* parent = nullptr);
     ~MainQueue() override;
 
@@ -24,7 +24,7 @@ public:
     // Tasks posted and not yet finished.
     std::size_t pending();
 
-private:
+  private:
     void scheduleDrain();
     void drain();
 

@@ -15,7 +15,8 @@ int MessageBoxAlerts::runModal(const QString& title, const QString& message, con
     box.setInformativeText(message);
     QList<QAbstractButton*> added;
     for (int i = 0; i < buttons.size(); ++i)
-        added.append(box.addButton(buttons.at(i), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+        added.append(
+            box.addButton(buttons.at(i), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
     if (!added.isEmpty())
         box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
     box.exec();

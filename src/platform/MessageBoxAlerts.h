@@ -6,7 +6,7 @@ namespace vellorin {
 
 // Alerts as QMessageBox dialogs, modal to the active window.
 class MessageBoxAlerts final : public Alerts {
-public:
+  public:
     int runModal(const QString& title, const QString& message, const QStringList& buttons) override;
 };
 

@@ -16,9 +16,10 @@ struct PanelRequest {
 // Folder choosers. The panel is not modal; the answer (the chosen folder, or none when the
 // user cancelled) arrives later in the completion, on the main thread.
 class Panels {
-public:
+  public:
     virtual ~Panels() = default;
-    virtual void chooseFolder(const PanelRequest& request, std::function<void(std::optional<QString>)> completion) = 0;
+    virtual void chooseFolder(const PanelRequest& request,
+                              std::function<void(std::optional<QString>)> completion) = 0;
 };
 
 } // namespace vellorin

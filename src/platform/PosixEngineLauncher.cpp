@@ -84,7 +84,7 @@ void awaitExit(pid_t pid, std::function<void(int)> exit, std::shared_ptr<Shared>
 }
 
 class PosixEngineProcess final : public EngineProcess {
-public:
+  public:
     PosixEngineProcess(EngineLauncher::Command command, EngineLauncher::Handlers handlers)
         : command_(std::move(command)), handlers_(std::move(handlers)), shared_(std::make_shared<Shared>()) {}
 
@@ -126,7 +126,8 @@ public:
         sigaddset(&defaults, SIGPIPE);
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+        posix_spawnattr_setflags(&attributes,
+                                 POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
         pid_t pid = -1;
         const int spawned = ::posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
@@ -152,7 +153,7 @@ public:
         return shared_->status;
     }
 
-private:
+  private:
     EngineLauncher::Command command_;
     EngineLauncher::Handlers handlers_;
     std::shared_ptr<Shared> shared_;

@@ -8,7 +8,7 @@ namespace vellorin {
 // a thread that waits for its end. Both threads are detached: quitting the application
 // neither waits for the engine nor stops it.
 class PosixEngineLauncher final : public EngineLauncher {
-public:
+  public:
     std::shared_ptr<EngineProcess> makeProcess(Command command, Handlers handlers) override;
 };
 

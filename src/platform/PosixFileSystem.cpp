@@ -132,7 +132,8 @@ bool PosixFileSystem::startAccessing(const QString& path) {
 
 void PosixFileSystem::stopAccessing(const QString&) {}
 
-std::optional<Error> PosixFileSystem::walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) {
+std::optional<Error> PosixFileSystem::walk(const QString& root, const WalkOptions& options,
+                                           WalkVisitor& visitor) {
     return walkTree(nativePath(root), options, visitor);
 }
 

@@ -5,7 +5,7 @@
 namespace vellorin {
 
 class PosixFileSystem : public FileSystem {
-public:
+  public:
     bool exists(const QString& path) override;
     bool isReadable(const QString& path) override;
     std::optional<Error> createDirectories(const QString& path) override;

@@ -12,7 +12,7 @@ class MainQueue;
 // The production queues: a serial queue drained by the main thread's event loop, a pool
 // for recovery runs and a low-priority pool for folder scans.
 class QtQueues final : public Queues {
-public:
+  public:
     QtQueues();
     ~QtQueues() override;
 
@@ -25,7 +25,7 @@ public:
     // Main-queue tasks posted and not yet finished (tests, benchmarks).
     std::size_t pendingMainTasks();
 
-private:
+  private:
     std::unique_ptr<MainQueue> main_;
     WorkerPool userInitiated_;
     WorkerPool background_;

@@ -7,7 +7,7 @@ namespace vellorin {
 // Where work runs: the main thread's event loop and two worker pools. The workflow never
 // creates threads of its own; it hands closures to these three queues.
 class Queues {
-public:
+  public:
     using Task = std::function<void()>;
     virtual ~Queues() = default;
 

@@ -4,7 +4,7 @@ namespace vellorin {
 
 // The one preference that survives a restart.
 class Settings {
-public:
+  public:
     virtual ~Settings() = default;
     virtual bool hasSeenOnboarding() = 0;
     virtual void setHasSeenOnboarding(bool seen) = 0;

@@ -22,18 +22,31 @@ namespace vellorin {
 namespace {
 
 constexpr std::array<std::string_view, 27> kPseudoTypes{
-    "proc",     "sysfs",      "devtmpfs",  "devpts",      "cgroup",  "cgroup2",    "debugfs",
-    "tracefs",  "securityfs", "pstore",    "bpf",         "configfs", "fusectl",   "mqueue",
-    "hugetlbfs", "binfmt_misc", "efivarfs", "selinuxfs",  "nsfs",    "autofs",     "rpc_pipefs",
-    "nfsd",     "ramfs_kernel", "sockfs",   "pipefs",     "anon_inodefs", "devfs"};
+    "proc",      "sysfs",        "devtmpfs", "devpts",    "cgroup",       "cgroup2", "debugfs",
+    "tracefs",   "securityfs",   "pstore",   "bpf",       "configfs",     "fusectl", "mqueue",
+    "hugetlbfs", "binfmt_misc",  "efivarfs", "selinuxfs", "nsfs",         "autofs",  "rpc_pipefs",
+    "nfsd",      "ramfs_kernel", "sockfs",   "pipefs",    "anon_inodefs", "devfs"};
 
 // Magic numbers for when the mount table cannot be read (devtmpfs reports tmpfs's).
-constexpr std::array<unsigned long, 19> kPseudoMagics{
-    PROC_SUPER_MAGIC, SYSFS_MAGIC,   DEVPTS_SUPER_MAGIC, CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC,
-    DEBUGFS_MAGIC,    TRACEFS_MAGIC, SECURITYFS_MAGIC,   PSTOREFS_MAGIC,     BPF_FS_MAGIC,
-    0x62656570UL /* configfs */, 0x65735543UL /* fusectl */, 0x19800202UL /* mqueue */,
-    HUGETLBFS_MAGIC,  BINFMTFS_MAGIC, EFIVARFS_MAGIC,    SELINUX_MAGIC,      NSFS_MAGIC,
-    0x0187UL /* autofs */};
+constexpr std::array<unsigned long, 19> kPseudoMagics{PROC_SUPER_MAGIC,
+                                                      SYSFS_MAGIC,
+                                                      DEVPTS_SUPER_MAGIC,
+                                                      CGROUP_SUPER_MAGIC,
+                                                      CGROUP2_SUPER_MAGIC,
+                                                      DEBUGFS_MAGIC,
+                                                      TRACEFS_MAGIC,
+                                                      SECURITYFS_MAGIC,
+                                                      PSTOREFS_MAGIC,
+                                                      BPF_FS_MAGIC,
+                                                      0x62656570UL /* configfs */,
+                                                      0x65735543UL /* fusectl */,
+                                                      0x19800202UL /* mqueue */,
+                                                      HUGETLBFS_MAGIC,
+                                                      BINFMTFS_MAGIC,
+                                                      EFIVARFS_MAGIC,
+                                                      SELINUX_MAGIC,
+                                                      NSFS_MAGIC,
+                                                      0x0187UL /* autofs */};
 
 struct Frame {
     DIR* dir;
@@ -164,7 +177,10 @@ std::optional<Error> walkTree(const std::string& root, const WalkOptions& option
                 visitor.entryError(relative, Error::fromErrno(errno));
                 continue;
             }
-            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                   : S_ISREG(st.st_mode) ? DT_REG
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_FIFO;
         }
 
         if (type == DT_DIR) {
@@ -181,7 +197,8 @@ std::optional<Error> walkTree(const std::string& root, const WalkOptions& option
             }
             const FileId id{childStat.st_dev, childStat.st_ino};
             const bool excluded = options.excludedFolder && *options.excludedFolder == id;
-            const bool pseudoMount = childStat.st_dev != top.device && pseudo.contains(childStat.st_dev, childFd);
+            const bool pseudoMount =
+                childStat.st_dev != top.device && pseudo.contains(childStat.st_dev, childFd);
             if (excluded || pseudoMount) {
                 ::close(childFd);
                 continue;

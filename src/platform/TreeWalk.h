@@ -17,11 +17,11 @@ std::variant<EntryStat, Error> statAt(int directoryFd, const char* name, bool fo
 
 // Whether a mounted device belongs to a kernel pseudo file system (proc, sysfs, devtmpfs, ...).
 class PseudoFileSystems {
-public:
+  public:
     PseudoFileSystems(); // reads the mount table once
     bool contains(dev_t device, int openFolderFd) const;
 
-private:
+  private:
     std::vector<dev_t> devices_;
 };
 

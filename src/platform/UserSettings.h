@@ -13,7 +13,7 @@ namespace vellorin {
 // The preference kept in the user's Vellorin settings file (~/.config/Vellorin/Vellorin.conf),
 // or in a given file.
 class UserSettings final : public Settings {
-public:
+  public:
     UserSettings();
     explicit UserSettings(const QString& filePath);
     ~UserSettings() override;
@@ -21,7 +21,7 @@ public:
     bool hasSeenOnboarding() override;
     void setHasSeenOnboarding(bool seen) override;
 
-private:
+  private:
     std::unique_ptr<QSettings> settings_;
 };
 

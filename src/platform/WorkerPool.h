@@ -11,7 +11,7 @@ namespace vellorin {
 // Threads are detached: a worker blocked in an engine run must not hold up the
 // application's exit, since quitting never stops the engine.
 class WorkerPool {
-public:
+  public:
     enum class Priority { Normal, Low };
 
     WorkerPool(int maxThreads, Priority priority);
@@ -25,7 +25,7 @@ public:
 
     struct State; // shared with the detached threads
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 

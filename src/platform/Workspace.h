@@ -6,7 +6,7 @@ namespace vellorin {
 
 // The desktop's file manager.
 class Workspace {
-public:
+  public:
     virtual ~Workspace() = default;
     virtual void openFolder(const QString& path) = 0;
     // Shows the file selected in its folder.

@@ -11,13 +11,15 @@ QString formatByteCount(std::int64_t bytes) {
         bytes < 0 ? std::uint64_t(0) - static_cast<std::uint64_t>(bytes) : static_cast<std::uint64_t>(bytes);
     const QString sign = bytes < 0 ? QStringLiteral("-") : QString();
     if (magnitude < 1000)
-        return sign + QString::number(magnitude) + (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+        return sign + QString::number(magnitude) +
+               (magnitude == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
 
     struct Unit {
         const char* name;
         int decimals;
     };
-    static constexpr std::array<Unit, 6> kUnits{{{"KB", 0}, {"MB", 1}, {"GB", 2}, {"TB", 2}, {"PB", 2}, {"EB", 2}}};
+    static constexpr std::array<Unit, 6> kUnits{
+        {{"KB", 0}, {"MB", 1}, {"GB", 2}, {"TB", 2}, {"PB", 2}, {"EB", 2}}};
     double value = static_cast<double>(magnitude) / 1000.0;
     std::size_t unit = 0;
     for (;;) {

@@ -8,7 +8,7 @@ namespace vellorin {
 // the base colour, which all but vanishes against the panels. Draws a light outline, and
 // when checked an accent fill with a white tick; everything else is the desktop's style.
 class CheckBoxStyle final : public QProxyStyle {
-public:
+  public:
     using QProxyStyle::QProxyStyle;
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;

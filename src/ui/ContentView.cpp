@@ -23,7 +23,8 @@
 namespace vellorin {
 
 ContentView::ContentView(Platform platform, QWidget* parent)
-    : QWidget(parent), settings_(platform.settings), viewModel_(RecoveryViewModel::create(std::move(platform))) {
+    : QWidget(parent), settings_(platform.settings),
+      viewModel_(RecoveryViewModel::create(std::move(platform))) {
     setPalette(theme::darkPalette());
     setAutoFillBackground(false);
 
@@ -39,10 +40,12 @@ ContentView::ContentView(Platform platform, QWidget* parent)
 
     auto* cards = new QHBoxLayout;
     cards->setSpacing(12);
-    sourceCard_ = new StatusCard(QStringLiteral("internaldrive"), QStringLiteral("Data Source"), theme::accent(), column_);
-    recoveredCard_ =
-        new StatusCard(QStringLiteral("checkmark.circle.fill"), QStringLiteral("Recovered"), theme::green(), column_);
-    scannedCard_ = new StatusCard(QStringLiteral("magnifyingglass"), QStringLiteral("Scanned"), theme::accent(), column_);
+    sourceCard_ = new StatusCard(QStringLiteral("internaldrive"), QStringLiteral("Data Source"),
+                                 theme::accent(), column_);
+    recoveredCard_ = new StatusCard(QStringLiteral("checkmark.circle.fill"), QStringLiteral("Recovered"),
+                                    theme::green(), column_);
+    scannedCard_ = new StatusCard(QStringLiteral("magnifyingglass"), QStringLiteral("Scanned"),
+                                  theme::accent(), column_);
     for (StatusCard* card : {sourceCard_, recoveredCard_, scannedCard_})
         cards->addWidget(card, 1);
     layout->addLayout(cards);
@@ -63,8 +66,8 @@ ContentView::ContentView(Platform platform, QWidget* parent)
 
     connect(steps_, &StepsPanel::showLogToggled, this, &ContentView::setShowLog);
     RecoveryViewModel* model = viewModel_.get();
-    for (auto signal : {&RecoveryViewModel::selectedDrivePathChanged, &RecoveryViewModel::recoveredCountChanged,
-                        &RecoveryViewModel::scannedCountChanged})
+    for (auto signal : {&RecoveryViewModel::selectedDrivePathChanged,
+                        &RecoveryViewModel::recoveredCountChanged, &RecoveryViewModel::scannedCountChanged})
         connect(model, signal, this, &ContentView::refreshCards);
     refreshCards();
     column_->installEventFilter(this);

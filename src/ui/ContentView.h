@@ -25,7 +25,7 @@ class StepsPanel;
 // centred, with the header, the three cards, the steps, the status line and the log or
 // the recovered files. It owns the one view model for as long as it lives.
 class ContentView : public QWidget {
-public:
+  public:
     static constexpr int kMaximumColumnWidth = 900;
 
     explicit ContentView(Platform platform, QWidget* parent = nullptr);
@@ -50,12 +50,12 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     PaintCache backdrop_;
     void layoutColumn();
     void refreshCards();

@@ -32,7 +32,8 @@ QSize ElidedLabel::minimumSizeHint() const {
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    painter.setPen(
+        palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
     painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, displayedText());
 }
 

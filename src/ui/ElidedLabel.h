@@ -7,7 +7,7 @@ namespace vellorin {
 // One line of text, cut at its end with an ellipsis when it does not fit. Unlike a plain
 // label it never asks for the width of its whole text, so a long path cannot widen the window.
 class ElidedLabel : public QWidget {
-public:
+  public:
     explicit ElidedLabel(QWidget* parent = nullptr);
 
     void setText(const QString& text);
@@ -17,10 +17,10 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QString text_;
 };
 

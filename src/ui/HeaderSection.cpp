@@ -17,9 +17,10 @@ HeaderSection::HeaderSection(QWidget* parent) : QWidget(parent) {
     title->setFont(theme::systemFont(28, QFont::Bold));
     theme::setTextColor(title, theme::primaryText());
 
-    auto* subtitle = new QLabel(QStringLiteral("Deep scan with PhotoRec, or quick copy for common file types. Keep "
-                                               "source and save paths separate."),
-                                this);
+    auto* subtitle =
+        new QLabel(QStringLiteral("Deep scan with PhotoRec, or quick copy for common file types. Keep "
+                                  "source and save paths separate."),
+                   this);
     subtitle->setObjectName(QStringLiteral("subtitleLabel"));
     subtitle->setFont(theme::systemFont(13, QFont::Normal));
     subtitle->setWordWrap(true);

@@ -6,7 +6,7 @@ namespace vellorin {
 
 // The product title and its one-line explanation.
 class HeaderSection : public QWidget {
-public:
+  public:
     explicit HeaderSection(QWidget* parent = nullptr);
 };
 

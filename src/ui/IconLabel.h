@@ -8,7 +8,7 @@ namespace vellorin {
 
 // An icon followed by its text, the text in the given font and colour.
 class IconLabel : public QWidget {
-public:
+  public:
     IconLabel(const QString& symbolName, const QString& text, const QFont& font, const QColor& color,
               QWidget* parent = nullptr);
 
@@ -16,7 +16,7 @@ public:
     QString text() const;
     void setWordWrap(bool on);
 
-private:
+  private:
     QLabel* icon_;
     QLabel* text_;
 };

@@ -6,7 +6,8 @@
 
 namespace vellorin {
 
-void PaintCache::paint(QWidget* widget, const QPaintEvent* event, const std::function<void(QPainter&)>& draw) {
+void PaintCache::paint(QWidget* widget, const QPaintEvent* event,
+                       const std::function<void(QPainter&)>& draw) {
     const qreal ratio = widget->devicePixelRatioF();
     const QSizeF size(widget->size());
     if (drawn_.deviceIndependentSize() != size || drawn_.devicePixelRatio() != ratio) {
@@ -18,7 +19,8 @@ void PaintCache::paint(QWidget* widget, const QPaintEvent* event, const std::fun
     }
     QPainter painter(widget);
     for (const QRect& part : event->region())
-        painter.drawPixmap(part, drawn_, QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio));
+        painter.drawPixmap(part, drawn_,
+                           QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio));
 }
 
 } // namespace vellorin

@@ -15,12 +15,12 @@ namespace vellorin {
 // tall area at every frame of a scrolling log would keep the main thread busy (and waiting
 // for the helper threads Qt's raster engine splits large fills across).
 class PaintCache {
-public:
+  public:
     // `draw` paints the whole widget in its own coordinates onto a transparent surface; it is
     // called again only when the widget's size or pixel ratio has changed.
     void paint(QWidget* widget, const QPaintEvent* event, const std::function<void(QPainter&)>& draw);
 
-private:
+  private:
     QPixmap drawn_;
 };
 

@@ -9,16 +9,16 @@ namespace vellorin {
 // The decoration of the cards and panels: a translucent fill, a rounded outline, and the
 // content kept inside the rounded shape.
 class PanelSurface : public QWidget {
-public:
+  public:
     PanelSurface(qreal opacity, qreal radius, QWidget* parent = nullptr);
 
     qreal opacity() const { return opacity_; }
     qreal radius() const { return radius_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     qreal opacity_;
     qreal radius_;
     PaintCache cache_;

@@ -15,7 +15,8 @@
 namespace vellorin {
 
 QuickStartSheet::QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* parent)
-    : QDialog(parent), settings_(std::move(settings)), gotIt_(new QPushButton(QStringLiteral("Got it"), this)),
+    : QDialog(parent), settings_(std::move(settings)),
+      gotIt_(new QPushButton(QStringLiteral("Got it"), this)),
       title_(new QLabel(QStringLiteral("Quick Start"), this)) {
     setWindowTitle(QStringLiteral("Quick Start"));
     setWindowModality(Qt::WindowModal);
@@ -34,9 +35,11 @@ QuickStartSheet::QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* pa
         {"internaldrive", "Step 1: Pick the source (disk/folder that holds the lost data)."},
         {"externaldrive.badge.arrow.down",
          "Step 2: Pick a different save location (prefer another drive or Documents/new folder)."},
-        {"lock.open", "PhotoRec will create a recovered_files folder in the save path and needs write permission."},
-        {"hand.tap", "If you see permission errors, switch to a writable path (Documents/Downloads/external drive) "
-                     "and click Allow in system prompts."},
+        {"lock.open",
+         "PhotoRec will create a recovered_files folder in the save path and needs write permission."},
+        {"hand.tap",
+         "If you see permission errors, switch to a writable path (Documents/Downloads/external drive) "
+         "and click Allow in system prompts."},
     };
     for (const auto& [symbol, text] : items) {
         auto* item = new IconLabel(QString::fromLatin1(symbol), QString::fromUtf8(text), theme::body(),

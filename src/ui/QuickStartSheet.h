@@ -15,7 +15,7 @@ class Settings;
 // ("Got it", Return, Escape, the window manager's close) it reports dismissed().
 class QuickStartSheet : public QDialog {
     Q_OBJECT
-public:
+  public:
     QuickStartSheet(std::shared_ptr<Settings> settings, QWidget* parent);
 
     QPushButton* gotItButton() const { return gotIt_; }
@@ -24,13 +24,13 @@ public:
 
     QSize sizeHint() const override;
 
-signals:
+  signals:
     void dismissed();
 
-protected:
+  protected:
     void hideEvent(QHideEvent* event) override;
 
-private:
+  private:
     void gotIt();
 
     std::shared_ptr<Settings> settings_;

@@ -12,10 +12,10 @@ namespace vellorin {
 
 namespace {
 
-constexpr int kInsetX = 8;     // the inset list's margin on either side of a row
-constexpr int kPaddingX = 8;   // inside the row, before the icon and after the link
-constexpr int kPaddingY = 2;   // the row's own padding, top and bottom
-constexpr int kCellY = 5;      // the inset list's cell padding
+constexpr int kInsetX = 8;   // the inset list's margin on either side of a row
+constexpr int kPaddingX = 8; // inside the row, before the icon and after the link
+constexpr int kPaddingY = 2; // the row's own padding, top and bottom
+constexpr int kCellY = 5;    // the inset list's cell padding
 constexpr int kIconSide = 18;
 constexpr int kSpacing = 8;
 
@@ -30,7 +30,8 @@ QPixmap tinted(const QIcon& icon, int side, const QColor& color, qreal dpr) {
 } // namespace
 
 RecoveredFileRow::RecoveredFileRow(QObject* parent)
-    : QStyledItemDelegate(parent), nameFont_(theme::body()), sizeFont_(theme::caption()), linkFont_(theme::body()) {
+    : QStyledItemDelegate(parent), nameFont_(theme::body()), sizeFont_(theme::caption()),
+      linkFont_(theme::body()) {
     nameFont_.setWeight(QFont::Medium);
     icon_ = tinted(theme::icon(QStringLiteral("doc")), kIconSide, theme::accent(), qApp->devicePixelRatio());
 }
@@ -47,7 +48,8 @@ QSize RecoveredFileRow::sizeHint(const QStyleOptionViewItem&, const QModelIndex&
     return {200, std::max(text, kIconSide) + 2 * (kPaddingY + kCellY)};
 }
 
-void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     const QRect row = option.rect.adjusted(kInsetX, 1, -kInsetX, -1);
@@ -66,7 +68,8 @@ void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& opti
         painter->drawRoundedRect(QRectF(row).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
     }
 
-    const QRect content = row.adjusted(kPaddingX, kPaddingY + kCellY - 1, -kPaddingX, -(kPaddingY + kCellY - 1));
+    const QRect content =
+        row.adjusted(kPaddingX, kPaddingY + kCellY - 1, -kPaddingX, -(kPaddingY + kCellY - 1));
     const QRect iconRect(content.left(), content.center().y() - kIconSide / 2, kIconSide, kIconSide);
     painter->drawPixmap(iconRect, icon_);
 
@@ -82,12 +85,13 @@ void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->setPen(theme::primaryText());
     const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
                                                 std::max(0, textRight - textLeft));
-    painter->drawText(QRect(textLeft, top, textRight - textLeft, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      name);
+    painter->drawText(QRect(textLeft, top, textRight - textLeft, nameMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter, name);
     painter->setFont(sizeFont_);
     painter->setPen(theme::secondaryText());
-    painter->drawText(QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft, sizeMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter, index.data(RecoveredFilesModel::SizeTextRole).toString());
+    painter->drawText(
+        QRect(textLeft, top + nameMetrics.height() + 2, textRight - textLeft, sizeMetrics.height()),
+        Qt::AlignLeft | Qt::AlignVCenter, index.data(RecoveredFilesModel::SizeTextRole).toString());
 
     QFont linkFont = linkFont_;
     linkFont.setUnderline(option.state & QStyle::State_MouseOver);

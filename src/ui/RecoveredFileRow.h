@@ -9,10 +9,11 @@ namespace vellorin {
 // from widgets, so a list of a hundred thousand files costs no more than its visible rows.
 class RecoveredFileRow : public QStyledItemDelegate {
     Q_OBJECT
-public:
+  public:
     explicit RecoveredFileRow(QObject* parent = nullptr);
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
@@ -20,10 +21,10 @@ public:
     // Where the "Open" link of a row drawn in rowRect lies.
     QRect openLinkRect(const QRect& rowRect) const;
 
-signals:
+  signals:
     void openRequested(const QModelIndex& index);
 
-private:
+  private:
     QFont nameFont_;
     QFont sizeFont_;
     QFont linkFont_;

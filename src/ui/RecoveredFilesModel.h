@@ -15,7 +15,7 @@ class RecoveryViewModel;
 // selection and the current row); a prepended record costs one row insertion at the head,
 // however long the list is.
 class RecoveredFilesModel : public QAbstractListModel {
-public:
+  public:
     enum Role { IdRole = Qt::UserRole + 1, PathRole, SizeRole, SizeTextRole };
 
     explicit RecoveredFilesModel(std::shared_ptr<RecoveryViewModel> viewModel, QObject* parent = nullptr);
@@ -24,7 +24,7 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
-private:
+  private:
     void filePrepended();
     void filesChanged();
     void synchronize();

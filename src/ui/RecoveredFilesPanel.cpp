@@ -67,7 +67,8 @@ RecoveredFilesPanel::RecoveredFilesPanel(std::shared_ptr<RecoveryViewModel> view
     connect(model_, &QAbstractItemModel::rowsInserted, this, &RecoveredFilesPanel::refreshHeader);
     connect(model_, &QAbstractItemModel::rowsRemoved, this, &RecoveredFilesPanel::refreshHeader);
     connect(model_, &QAbstractItemModel::modelReset, this, &RecoveredFilesPanel::refreshHeader);
-    connect(viewModel_.get(), &RecoveryViewModel::isRecoveringChanged, this, &RecoveredFilesPanel::refreshRecovering);
+    connect(viewModel_.get(), &RecoveryViewModel::isRecoveringChanged, this,
+            &RecoveredFilesPanel::refreshRecovering);
     refreshHeader();
     refreshRecovering();
 }

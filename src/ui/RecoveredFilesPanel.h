@@ -17,7 +17,7 @@ class RecoveryViewModel;
 // The files recovered so far, newest first, each with its size and an "Open" link that
 // shows it in the file manager. Return on the current row opens it as well.
 class RecoveredFilesPanel : public PanelSurface {
-public:
+  public:
     explicit RecoveredFilesPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent = nullptr);
 
     QLabel* headerLabel() const { return header_; }
@@ -27,7 +27,7 @@ public:
     RecoveredFilesModel* model() const { return model_; }
     RecoveredFileRow* rowDelegate() const { return row_; }
 
-private:
+  private:
     void refreshHeader();
     void refreshRecovering();
     void reveal(const QModelIndex& index);

@@ -8,7 +8,8 @@
 
 namespace vellorin {
 
-StatusCard::StatusCard(const QString& symbolName, const QString& title, const QColor& valueColor, QWidget* parent)
+StatusCard::StatusCard(const QString& symbolName, const QString& title, const QColor& valueColor,
+                       QWidget* parent)
     : PanelSurface(0.85, 10, parent), value_(new ElidedLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);

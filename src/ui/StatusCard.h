@@ -9,14 +9,15 @@ class IconLabel;
 
 // One of the three cards under the header: an icon and title over a one-line value.
 class StatusCard : public PanelSurface {
-public:
-    StatusCard(const QString& symbolName, const QString& title, const QColor& valueColor, QWidget* parent = nullptr);
+  public:
+    StatusCard(const QString& symbolName, const QString& title, const QColor& valueColor,
+               QWidget* parent = nullptr);
 
     void setValue(const QString& value);
     QString value() const;
     QString displayedValue() const;
 
-private:
+  private:
     ElidedLabel* value_;
 };
 

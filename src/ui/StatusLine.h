@@ -13,13 +13,13 @@ class RecoveryViewModel;
 
 // The status message in its colour, behind a spinner while a recovery runs.
 class StatusLine : public QWidget {
-public:
+  public:
     explicit StatusLine(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent = nullptr);
 
     QLabel* messageLabel() const { return message_; }
     ProgressSpinner* spinner() const { return spinner_; }
 
-private:
+  private:
     void refresh();
 
     std::shared_ptr<RecoveryViewModel> viewModel_;

@@ -10,7 +10,7 @@ class IconLabel;
 
 // The two-line face of a step button: icon and title, and a caption under them.
 class StepButtonLabel : public QWidget {
-public:
+  public:
     StepButtonLabel(const QString& title, const QString& symbolName, const QString& subtitle,
                     const QColor& titleColor, const QColor& subtitleColor, QWidget* parent = nullptr);
 
@@ -19,7 +19,7 @@ public:
     QString title() const;
     QString subtitle() const;
 
-private:
+  private:
     IconLabel* title_;
     QLabel* subtitle_;
     QString subtitleText_;

@@ -18,7 +18,7 @@ namespace {
 // A push button whose face is a StepButtonLabel. Its size comes from that label, which a
 // plain QPushButton would ignore in favour of its (empty) text.
 class StepButton final : public QPushButton {
-public:
+  public:
     StepButton(StepButtonLabel* label, QWidget* parent) : QPushButton(parent) {
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(14, 10, 14, 10);
@@ -31,7 +31,9 @@ public:
     QSize sizeHint() const override { return layout()->sizeHint().expandedTo({0, 56}); }
     QSize minimumSizeHint() const override { return layout()->minimumSize().expandedTo({0, 56}); }
     bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override { return std::max(56, layout()->totalHeightForWidth(width)); }
+    int heightForWidth(int width) const override {
+        return std::max(56, layout()->totalHeightForWidth(width));
+    }
 };
 
 QPalette prominentPalette(QPalette p) {
@@ -66,9 +68,9 @@ StepsPanel::StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
                                        theme::secondaryText(), this);
     sourceButton_ = new StepButton(sourceLabel_, this);
     sourceButton_->setObjectName(QStringLiteral("selectSourceButton"));
-    startLabel_ = new StepButtonLabel(QStringLiteral("Select Save Location & Start"), QStringLiteral("play.fill"),
-                                      QStringLiteral("Must be different from source"), Qt::white,
-                                      QColor(255, 255, 255, 200), this);
+    startLabel_ = new StepButtonLabel(
+        QStringLiteral("Select Save Location & Start"), QStringLiteral("play.fill"),
+        QStringLiteral("Must be different from source"), Qt::white, QColor(255, 255, 255, 200), this);
     startButton_ = new StepButton(startLabel_, this);
     startButton_->setObjectName(QStringLiteral("selectSaveButton"));
     startButton_->setPalette(prominentPalette(startButton_->palette()));

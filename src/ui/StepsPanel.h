@@ -15,7 +15,7 @@ class StepButtonLabel;
 // The two buttons that drive a recovery and the two options under them.
 class StepsPanel : public PanelSurface {
     Q_OBJECT
-public:
+  public:
     explicit StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent = nullptr);
 
     QPushButton* sourceButton() const { return sourceButton_; }
@@ -27,10 +27,10 @@ public:
 
     void setShowLog(bool on);
 
-signals:
+  signals:
     void showLogToggled(bool on);
 
-private:
+  private:
     void refresh();
 
     std::shared_ptr<RecoveryViewModel> viewModel_;

@@ -135,7 +135,8 @@ QIcon icon(const QString& symbolName) {
     };
     static const QHash<QString, Mapping> mappings{
         {QStringLiteral("internaldrive"), {"drive-harddisk", QStyle::SP_DriveHDIcon}},
-        {QStringLiteral("externaldrive.badge.arrow.down"), {"drive-removable-media", QStyle::SP_DialogSaveButton}},
+        {QStringLiteral("externaldrive.badge.arrow.down"),
+         {"drive-removable-media", QStyle::SP_DialogSaveButton}},
         {QStringLiteral("checkmark.circle.fill"), {"emblem-default", QStyle::SP_DialogApplyButton}},
         {QStringLiteral("magnifyingglass"), {"edit-find", QStyle::SP_FileDialogContentsView}},
         {QStringLiteral("play.fill"), {"media-playback-start", QStyle::SP_MediaPlay}},

@@ -34,7 +34,8 @@ void RecoveryViewModel::completeRecovery(int exitStatus, const QString& recovery
         // The question needs no view model: it is asked, and answered, even after it is gone.
         const int answer = alerts->runModal(
             QStringLiteral("Recovery Completed"),
-            QStringLiteral("Data recovery is complete. Do you want to open the folder containing the recovered files?"),
+            QStringLiteral(
+                "Data recovery is complete. Do you want to open the folder containing the recovered files?"),
             {QStringLiteral("Open Folder"), QStringLiteral("View Later")});
         if (answer == 0)
             workspace->openFolder(recoveryDirectory);

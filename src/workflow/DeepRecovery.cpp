@@ -15,7 +15,8 @@
 
 namespace vellorin {
 
-void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString& sourcePath, const QString& savePath) {
+void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString& sourcePath,
+                                        const QString& savePath) {
     const std::optional<QString> recoveryDirectory = prepareRecoveryDirectory(savePath);
     if (!recoveryDirectory)
         return; // already reported; no monitor was started for this run
@@ -52,9 +53,8 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
                 self->handleEngineExit(status, directory);
         });
     };
-    EngineLauncher::Command command{QStringLiteral("/bin/bash"),
-                                    {scriptPath, enginePath, sourcePath, *recoveryDirectory},
-                                    savePath};
+    EngineLauncher::Command command{
+        QStringLiteral("/bin/bash"), {scriptPath, enginePath, sourcePath, *recoveryDirectory}, savePath};
     std::shared_ptr<EngineProcess> process;
     if (platform_.engine)
         process = platform_.engine->makeProcess(std::move(command), std::move(handlers));
@@ -99,8 +99,9 @@ void RecoveryViewModel::handleEngineExit(int exitStatus, const QString& recovery
     stopFileMonitor();
     // One last scan, applied before the completion: a run shorter than a monitor interval
     // would otherwise end with an empty list.
-    platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem, clock = platform_.clock,
-                                  queues = platform_.queues, exitStatus, recoveryDirectory] {
+    platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem,
+                                  clock = platform_.clock, queues = platform_.queues, exitStatus,
+                                  recoveryDirectory] {
         if (weak.expired())
             return;
         QList<RecoveredFile> files = scanRecoveredFiles(*fileSystem, *clock, recoveryDirectory);

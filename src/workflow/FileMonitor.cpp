@@ -30,17 +30,19 @@ void releaseElsewhere(Queues& queues, QList<RecoveredFile>&& files) {
 }
 
 class ScanVisitor final : public WalkVisitor {
-public:
+  public:
     ScanVisitor(FileSystem& fileSystem, QString root) : fileSystem_(fileSystem), root_(std::move(root)) {}
 
     void visitFile(const WalkEntry& entry) override {
         // A link is listed as what it points to, like any file: a link to a folder or a
         // dangling link is no recovered file.
-        auto info = entry.isSymlink ? statAt(entry.directoryFd, entry.name, true) : fileSystem_.statEntry(entry);
+        auto info =
+            entry.isSymlink ? statAt(entry.directoryFd, entry.name, true) : fileSystem_.statEntry(entry);
         const auto* stat = std::get_if<EntryStat>(&info);
         if (!stat || !S_ISREG(stat->mode))
             return;
-        const QByteArray relative(entry.relativePath.data(), static_cast<qsizetype>(entry.relativePath.size()));
+        const QByteArray relative(entry.relativePath.data(),
+                                  static_cast<qsizetype>(entry.relativePath.size()));
         found.push_back({stat->hasBirthTime, stat->birthTimeMs, stat->size, QFile::decodeName(entry.name),
                          joinPath(root_, QFile::decodeName(relative))});
     }
@@ -56,7 +58,7 @@ public:
     };
     std::vector<Found> found;
 
-private:
+  private:
     FileSystem& fileSystem_;
     QString root_;
 };
@@ -77,7 +79,8 @@ QList<RecoveredFile> scanRecoveredFiles(FileSystem& fileSystem, Clock& clock, co
         const auto& file = visitor.found[i];
         order.emplace_back(file.hasBirthTime ? file.birthTimeMs : scanMs, i);
     }
-    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
 
     QList<RecoveredFile> files;
     files.reserve(static_cast<qsizetype>(order.size()));
@@ -101,10 +104,11 @@ void RecoveryViewModel::startFileMonitor(const QString& watchedFolder) {
         auto timer = std::make_unique<QTimer>();
         timer->setInterval(kMonitorIntervalMs);
         timer->setSingleShot(false);
-        QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [weak = self->weakSelf(), watchedFolder] {
-            if (auto model = weak.lock())
-                model->refreshRecoveredFiles(watchedFolder);
-        });
+        QObject::connect(timer.get(), &QTimer::timeout, timer.get(),
+                         [weak = self->weakSelf(), watchedFolder] {
+                             if (auto model = weak.lock())
+                                 model->refreshRecoveredFiles(watchedFolder);
+                         });
         timer->start();
         self->fileMonitorTimer_ = std::move(timer);
     });
@@ -123,8 +127,9 @@ void RecoveryViewModel::stopFileMonitor() {
 }
 
 void RecoveryViewModel::refreshRecoveredFiles(const QString& watchedFolder) {
-    platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem, clock = platform_.clock,
-                                  queues = platform_.queues, generation = monitorGeneration_, watchedFolder] {
+    platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem,
+                                  clock = platform_.clock, queues = platform_.queues,
+                                  generation = monitorGeneration_, watchedFolder] {
         if (weak.expired())
             return;
         QList<RecoveredFile> files = scanRecoveredFiles(*fileSystem, *clock, watchedFolder);

@@ -32,9 +32,8 @@ bool isRecoverableName(std::string_view name, bool allFiles) {
     }
     // Unicode lower-casing can turn a non-ASCII letter into an ASCII one (the Kelvin sign
     // becomes "k"), so such names go through the full rules.
-    const QByteArray lowered = QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size())))
-                                   .toLower()
-                                   .toUtf8();
+    const QByteArray lowered =
+        QFile::decodeName(QByteArray(name.data(), static_cast<qsizetype>(name.size()))).toLower().toUtf8();
     return endsWithAny(std::string_view(lowered.constData(), static_cast<std::size_t>(lowered.size())));
 }
 

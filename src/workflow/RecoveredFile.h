@@ -12,7 +12,7 @@ namespace vellorin {
 // One recovered file as listed in the window. Immutable; rows are identified by id, which
 // is new for every record, even one made again for the same file.
 class RecoveredFile {
-public:
+  public:
     RecoveredFile() = default;
     RecoveredFile(QString name, QString path, std::int64_t size, QDateTime date)
         : id_(QUuid::createUuid()), name_(std::move(name)), path_(std::move(path)), size_(size),
@@ -24,7 +24,7 @@ public:
     std::int64_t size() const { return size_; }
     const QDateTime& date() const { return date_; }
 
-private:
+  private:
     QUuid id_;
     QString name_;
     QString path_;

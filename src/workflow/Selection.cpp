@@ -90,7 +90,8 @@ void RecoveryViewModel::handleSourcePanelResult(const std::optional<QString>& ch
         sourceScopedURL_ = *chosenPath;
     else
         appendLog(QStringLiteral("Warning: Failed to get access to selected source"));
-    platform_.queues->postMain([self = shared_from_this(), path = *chosenPath] { self->applySourceSelection(path); });
+    platform_.queues->postMain(
+        [self = shared_from_this(), path = *chosenPath] { self->applySourceSelection(path); });
 }
 
 void RecoveryViewModel::applySourceSelection(const QString& path) {
@@ -110,22 +111,24 @@ void RecoveryViewModel::selectSaveLocationAndStart() {
         return;
     }
     // The start uses the source as it stands now, whatever is chosen while the panel is open.
-    const PanelRequest request{QStringLiteral("Select Save Location (Must be different from source)"), homeFolder(),
-                               true};
-    platform_.panels->chooseFolder(request,
-                                   [weak = weakSelf(), sourcePath = *selectedDrivePath_](std::optional<QString> chosen) {
-                                       if (auto self = weak.lock())
-                                           self->handleSavePanelResult(chosen, sourcePath);
-                                   });
+    const PanelRequest request{QStringLiteral("Select Save Location (Must be different from source)"),
+                               homeFolder(), true};
+    platform_.panels->chooseFolder(
+        request, [weak = weakSelf(), sourcePath = *selectedDrivePath_](std::optional<QString> chosen) {
+            if (auto self = weak.lock())
+                self->handleSavePanelResult(chosen, sourcePath);
+        });
 }
 
-void RecoveryViewModel::handleSavePanelResult(const std::optional<QString>& chosenPath, const QString& sourcePath) {
+void RecoveryViewModel::handleSavePanelResult(const std::optional<QString>& chosenPath,
+                                              const QString& sourcePath) {
     if (!chosenPath)
         return;
     const QString savePath = *chosenPath;
     if (locationsOverlap(sourcePath, savePath)) {
-        showAlert(QStringLiteral("Error"), QStringLiteral("Save location must be outside the source path.\nPlease "
-                                                          "choose a different disk or folder to avoid overwriting."));
+        showAlert(QStringLiteral("Error"),
+                  QStringLiteral("Save location must be outside the source path.\nPlease "
+                                 "choose a different disk or folder to avoid overwriting."));
         return;
     }
     if (outputScopedURL_)
@@ -138,7 +141,8 @@ void RecoveryViewModel::handleSavePanelResult(const std::optional<QString>& chos
 }
 
 bool RecoveryViewModel::locationsOverlap(const QString& sourcePath, const QString& savePath) {
-    if (sourcePath.normalized(QString::NormalizationForm_C) == savePath.normalized(QString::NormalizationForm_C))
+    if (sourcePath.normalized(QString::NormalizationForm_C) ==
+        savePath.normalized(QString::NormalizationForm_C))
         return true;
     if (nested(standardizedPath(sourcePath), standardizedPath(savePath)))
         return true;

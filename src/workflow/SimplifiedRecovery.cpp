@@ -50,7 +50,7 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
 
     // Everything below runs on this thread; the window hears of it only through posted blocks.
     class Walk final : public WalkVisitor {
-    public:
+      public:
         Walk(RecoveryViewModel& model, const QString& source, const QString& destination)
             : model_(model), weak_(model.weakSelf()), queues_(*model.platform_.queues),
               fs_(*model.platform_.fileSystem), source_(walkRoot(source)), copier_(nativePath(destination)) {}
@@ -75,15 +75,16 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
             case FileCopier::Result::Kind::FolderFailed:
                 return; // no line, and no progress step for this file
             case FileCopier::Result::Kind::CopyFailed:
-                postLog(QStringLiteral("✗ Copy failed: ") + display(entry.relativePath) + QStringLiteral(" - ") +
-                        result.error.description);
+                postLog(QStringLiteral("✗ Copy failed: ") + display(entry.relativePath) +
+                        QStringLiteral(" - ") + result.error.description);
                 break;
             case FileCopier::Result::Kind::Copied: {
                 recovered_->fetch_add(1, std::memory_order_relaxed);
                 const QDateTime date = stat.hasBirthTime
                                            ? QDateTime::fromMSecsSinceEpoch(stat.birthTimeMs, Qt::UTC)
                                            : model_.platform_.clock->now();
-                RecoveredFile file(QFile::decodeName(entry.name), display(result.destination), stat.size, date);
+                RecoveredFile file(QFile::decodeName(entry.name), display(result.destination), stat.size,
+                                   date);
                 queues_.postMain([weak = weak_, file = std::move(file), recovered = recovered_] {
                     if (auto self = weak.lock())
                         self->publishRecoveredFile(file, recovered);
@@ -100,15 +101,17 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         }
 
         void entryError(std::string_view relativePath, const Error& error) override {
-            postLog(QStringLiteral("Failed to read file info: ") + entryPath(relativePath) + QStringLiteral(" - ") +
-                    error.description);
+            postLog(QStringLiteral("Failed to read file info: ") + entryPath(relativePath) +
+                    QStringLiteral(" - ") + error.description);
         }
 
         qint64 scanned() const { return scanned_; }
         qint64 recovered() const { return recovered_->load(std::memory_order_relaxed); }
 
-    private:
-        QString entryPath(std::string_view relativePath) const { return joinPath(source_, display(relativePath)); }
+      private:
+        QString entryPath(std::string_view relativePath) const {
+            return joinPath(source_, display(relativePath));
+        }
 
         void postLog(QString line) {
             queues_.postMain([weak = weak_, line = std::move(line)] {
@@ -134,7 +137,8 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         FileCopier copier_;
         qint64 scanned_ = 0;
         // Written here, read by the list updates on the main thread.
-        std::shared_ptr<std::atomic<std::int64_t>> recovered_ = std::make_shared<std::atomic<std::int64_t>>(0);
+        std::shared_ptr<std::atomic<std::int64_t>> recovered_ =
+            std::make_shared<std::atomic<std::int64_t>>(0);
     };
 
     Walk walk(*this, sourcePath, recoveryDirectory);
@@ -159,7 +163,8 @@ void RecoveryViewModel::publishRecoveredFile(const RecoveredFile& file,
                                              const std::shared_ptr<std::atomic<std::int64_t>>& recovered) {
     prependRecoveredFile(file);
     setRecoveredCount(recovered->load(std::memory_order_relaxed));
-    setStatusMessage(QStringLiteral("Recovered ") + QString::number(recovered->load(std::memory_order_relaxed)) +
+    setStatusMessage(QStringLiteral("Recovered ") +
+                     QString::number(recovered->load(std::memory_order_relaxed)) +
                      QStringLiteral(" files..."));
 }
 
@@ -167,10 +172,12 @@ void RecoveryViewModel::publishScanProgress(qint64 count) {
     setScannedCount(count);
 }
 
-void RecoveryViewModel::reportSimplifiedSummary(qint64 scanned, qint64 recovered, const QString& recoveryDirectory) {
+void RecoveryViewModel::reportSimplifiedSummary(qint64 scanned, qint64 recovered,
+                                                const QString& recoveryDirectory) {
     appendLog(QStringLiteral("Scan completed!"));
     appendLog(QStringLiteral("Total scanned ") + QString::number(scanned) + QStringLiteral(" files"));
-    appendLog(QStringLiteral("Successfully recovered ") + QString::number(recovered) + QStringLiteral(" files"));
+    appendLog(QStringLiteral("Successfully recovered ") + QString::number(recovered) +
+              QStringLiteral(" files"));
     setScannedCount(scanned);
     if (recovered >= 1) {
         completeRecovery(0, recoveryDirectory);

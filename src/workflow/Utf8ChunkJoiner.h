@@ -8,13 +8,13 @@ namespace vellorin {
 // a multi-byte UTF-8 sequence at the end of a chunk (at most three) are held back and put in
 // front of the next one. One per engine run, used on its reader thread only.
 class Utf8ChunkJoiner {
-public:
+  public:
     // The bytes that end on a character boundary: what was held back, then the chunk, less a
     // cut character at its end. Empty when the chunk held only the start of one character.
     QByteArray take(const QByteArray& chunk);
     const QByteArray& pending() const { return pending_; }
 
-private:
+  private:
     QByteArray pending_;
 };
 

@@ -27,7 +27,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     Q_OBJECT
     Q_PROPERTY(QVariant selectedDrivePath READ selectedDrivePathValue NOTIFY selectedDrivePathChanged)
     Q_PROPERTY(bool isRecovering READ isRecovering NOTIFY isRecoveringChanged)
-    Q_PROPERTY(bool recoverAllFiles READ recoverAllFiles WRITE setRecoverAllFiles NOTIFY recoverAllFilesChanged)
+    Q_PROPERTY(
+        bool recoverAllFiles READ recoverAllFiles WRITE setRecoverAllFiles NOTIFY recoverAllFilesChanged)
     Q_PROPERTY(QString logText READ logText NOTIFY logTextChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
     Q_PROPERTY(StatusColor statusColor READ statusColor NOTIFY statusColorChanged)
@@ -35,7 +36,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     Q_PROPERTY(qint64 scannedCount READ scannedCount NOTIFY scannedCountChanged)
     Q_PROPERTY(QList<vellorin::RecoveredFile> recoveredFiles READ recoveredFiles NOTIFY recoveredFilesChanged)
 
-public:
+  public:
     enum class StatusColor { Primary, Red, Blue, Orange, Green };
     Q_ENUM(StatusColor)
 
@@ -95,7 +96,7 @@ public:
     void completeRecovery(int exitStatus, const QString& recoveryDirectory);
     void failRecovery(const Error& error);
 
-signals:
+  signals:
     void selectedDrivePathChanged();
     void isRecoveringChanged();
     void recoverAllFilesChanged();
@@ -113,7 +114,7 @@ signals:
     void logLineAppended(const QString& line);
     void recoveredFilePrepended();
 
-private:
+  private:
     explicit RecoveryViewModel(Platform platform);
 
     std::weak_ptr<RecoveryViewModel> weakSelf() { return weak_from_this(); }
@@ -129,11 +130,11 @@ private:
     void setScannedCount(qint64 count);
     void prependRecoveredFile(RecoveredFile file);
     void setRecoveredFiles(QList<RecoveredFile> files);
-    template <typename Value>
-    void releaseOffMainThread(Value value);
+    template <typename Value> void releaseOffMainThread(Value value);
 
     // Simplified recovery steps, main thread.
-    void publishRecoveredFile(const RecoveredFile& file, const std::shared_ptr<std::atomic<std::int64_t>>& recovered);
+    void publishRecoveredFile(const RecoveredFile& file,
+                              const std::shared_ptr<std::atomic<std::int64_t>>& recovered);
     void publishScanProgress(qint64 count);
     void reportSimplifiedSummary(qint64 scanned, qint64 recovered, const QString& recoveryDirectory);
 

@@ -9,7 +9,8 @@
 
 namespace vellorin::test {
 
-QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withScript, bool withEngine) {
+QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withScript,
+                           bool withEngine) {
     const QString folder = parent + QStringLiteral("/share/vellorin");
     QDir().mkpath(folder);
     if (withScript) {

@@ -17,7 +17,7 @@ QString makeResourceFolder(const QString& parent, const QByteArray& script, bool
 // Follows one recovery of a view model: made before the start, it sees isRecovering become
 // true and then false again.
 class RecoveryWatcher {
-public:
+  public:
     explicit RecoveryWatcher(RecoveryViewModel& model);
     // Turns the event loop until the recovery has ended, then a little longer so that the
     // lines its ending posted have landed. False on timeout.
@@ -25,7 +25,7 @@ public:
     bool started() const { return started_; }
     bool ended() const { return ended_; }
 
-private:
+  private:
     bool started_ = false;
     bool ended_ = false;
 };

@@ -6,12 +6,12 @@
 #include "platform/EngineProcess.h"
 #include "platform/Folders.h"
 #include "platform/Panels.h"
-#include "platform/Resources.h"
-#include "platform/Settings.h"
 #include "platform/Platform.h"
 #include "platform/PosixEngineLauncher.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtQueues.h"
+#include "platform/Resources.h"
+#include "platform/Settings.h"
 #include "platform/Workspace.h"
 
 #include <QDateTime>
@@ -25,7 +25,7 @@ namespace vellorin::test {
 // Records every alert and answers with scripted button indexes (the last button when the
 // script has run out, which is "View Later" for the completion alert).
 class FakeAlerts final : public Alerts {
-public:
+  public:
     struct Shown {
         QString title;
         QString message;
@@ -45,7 +45,7 @@ public:
 };
 
 class RecordingWorkspace final : public Workspace {
-public:
+  public:
     void openFolder(const QString& path) override { opened.append(path); }
     void revealFile(const QString& path) override { revealed.append(path); }
     QStringList opened;
@@ -53,7 +53,7 @@ public:
 };
 
 class FakeClock final : public Clock {
-public:
+  public:
     QDateTime now() override {
         std::lock_guard lock(mutex);
         return fixed.isValid() ? fixed : QDateTime::currentDateTime();
@@ -63,30 +63,31 @@ public:
         fixed = time;
     }
 
-private:
+  private:
     std::mutex mutex;
     QDateTime fixed;
 };
 
 class FakeFolders final : public Folders {
-public:
+  public:
     FakeFolders(std::optional<QString> data, QString temp) : data_(std::move(data)), temp_(std::move(temp)) {}
     std::optional<QString> userDataFolder() override { return data_; }
     QString temporaryFolder() override { return temp_; }
 
-private:
+  private:
     std::optional<QString> data_;
     QString temp_;
 };
 
 // Keeps every panel request open until the test answers it.
 class FakePanels final : public Panels {
-public:
+  public:
     struct Open {
         PanelRequest request;
         std::function<void(std::optional<QString>)> completion;
     };
-    void chooseFolder(const PanelRequest& request, std::function<void(std::optional<QString>)> completion) override {
+    void chooseFolder(const PanelRequest& request,
+                      std::function<void(std::optional<QString>)> completion) override {
         requests.push_back({request, std::move(completion)});
     }
     // Answers the oldest open panel as the user would: with a folder, or cancelled.
@@ -101,24 +102,24 @@ public:
 };
 
 class MemorySettings final : public Settings {
-public:
+  public:
     bool hasSeenOnboarding() override { return seen; }
     void setHasSeenOnboarding(bool value) override { seen = value; }
     bool seen = false;
 };
 
 class FixedResources final : public Resources {
-public:
+  public:
     explicit FixedResources(std::optional<QString> folder) : folder_(std::move(folder)) {}
     std::optional<QString> resourceFolder() override { return folder_; }
 
-private:
+  private:
     std::optional<QString> folder_;
 };
 
 // An engine that can never be started: every launch fails with the given error number.
 class FailingEngineLauncher final : public EngineLauncher {
-public:
+  public:
     explicit FailingEngineLauncher(int errnum) : errnum_(errnum) {}
     std::shared_ptr<EngineProcess> makeProcess(Command command, Handlers) override {
         commands.push_back(std::move(command));
@@ -126,14 +127,14 @@ public:
     }
     std::vector<Command> commands;
 
-private:
+  private:
     class Process final : public EngineProcess {
-    public:
+      public:
         explicit Process(int errnum) : errnum_(errnum) {}
         std::optional<Error> launch() override { return Error::fromErrno(errnum_); }
         int waitUntilExit() override { return -1; }
 
-    private:
+      private:
         int errnum_;
     };
     int errnum_;
@@ -155,7 +156,8 @@ struct TestPlatform {
     std::shared_ptr<EngineLauncher> engine = std::make_shared<PosixEngineLauncher>();
 
     explicit TestPlatform(const QString& scratch)
-        : folders(std::make_shared<FakeFolders>(scratch + QStringLiteral("/data"), scratch + QStringLiteral("/tmp"))) {}
+        : folders(std::make_shared<FakeFolders>(scratch + QStringLiteral("/data"),
+                                                scratch + QStringLiteral("/tmp"))) {}
 
     Platform platform() const {
         Platform p;

@@ -11,7 +11,7 @@ namespace vellorin::test {
 // The real queues, except that recovery runs can be held back: while the gate is closed a
 // started recovery stays "running" for as long as the test needs to look at it.
 class GatedQueues final : public Queues {
-public:
+  public:
     explicit GatedQueues(std::shared_ptr<QtQueues> inner) : inner_(std::move(inner)) {}
 
     void postMain(Task task) override { inner_->postMain(std::move(task)); }
@@ -43,7 +43,7 @@ public:
         return held_.size();
     }
 
-private:
+  private:
     std::shared_ptr<QtQueues> inner_;
     std::mutex mutex_;
     bool closed_ = false;

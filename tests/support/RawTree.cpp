@@ -80,7 +80,8 @@ void readFolder(int folderFd, const std::string& prefix, bool skipHidden, RawTre
         }
         tree[path] = entry;
         if (entry.type == 'd') {
-            const int child = ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const int child =
+                ::openat(folderFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
             if (child >= 0) {
                 readFolder(child, path, skipHidden, tree);
                 ::close(child);
@@ -107,7 +108,8 @@ QByteArray treeDigest(const QString& root) {
         hash.addData(QByteArray::fromStdString(path));
         hash.addData(QByteArray(1, entry.type));
         hash.addData(QByteArray::number(entry.mode) + ':' + QByteArray::number(entry.mtimeNs) + ':');
-        hash.addData(entry.type == 'd' ? QByteArray() : QCryptographicHash::hash(entry.content, QCryptographicHash::Sha256));
+        hash.addData(entry.type == 'd' ? QByteArray()
+                                       : QCryptographicHash::hash(entry.content, QCryptographicHash::Sha256));
     }
     return hash.result().toHex();
 }
@@ -117,13 +119,15 @@ bool writeDeepFile(const QString& root, const std::string& relativePath, const Q
     std::size_t start = 0;
     while (fd >= 0) {
         const std::size_t slash = relativePath.find('/', start);
-        const std::string component = relativePath.substr(start, slash == std::string::npos ? slash : slash - start);
+        const std::string component =
+            relativePath.substr(start, slash == std::string::npos ? slash : slash - start);
         if (slash == std::string::npos) {
             const int out = ::openat(fd, component.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             ::close(fd);
             if (out < 0)
                 return false;
-            const bool ok = ::write(out, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size();
+            const bool ok =
+                ::write(out, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size();
             return ::close(out) == 0 && ok;
         }
         ::mkdirat(fd, component.c_str(), 0755);

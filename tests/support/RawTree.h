@@ -11,7 +11,7 @@ namespace vellorin::test {
 // A tree read with directory descriptors only, so that names that are not valid UTF-8 and
 // paths longer than PATH_MAX are read as they are.
 struct RawEntry {
-    char type = '?'; // f file, d folder, l link, p FIFO, s socket, c/b device
+    char type = '?';    // f file, d folder, l link, p FIFO, s socket, c/b device
     QByteArray content; // a file's bytes or a link's target
     unsigned mode = 0;
     long long mtimeNs = 0;

@@ -37,7 +37,8 @@ QStringList listTree(const QString& root) {
     for (auto it = std::filesystem::recursive_directory_iterator(base, ec);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_directory(ec) || it->is_symlink(ec))
-            files.append(QFile::decodeName(QByteArray::fromStdString(it->path().lexically_relative(base).string())));
+            files.append(
+                QFile::decodeName(QByteArray::fromStdString(it->path().lexically_relative(base).string())));
     }
     files.sort();
     return files;

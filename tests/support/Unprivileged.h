@@ -16,10 +16,10 @@ int rerunAsNobody(const char* testFunction);
 
 // At the top of a test function whose case needs an unprivileged user: as root, the rest
 // of the function runs in a child process as "nobody", and its result is this test's.
-#define VELLORIN_RUN_UNPRIVILEGED()                                                                                  \
-    do {                                                                                                             \
-        if (::geteuid() == 0) {                                                                                      \
-            QCOMPARE(vellorin::test::rerunAsNobody(QTest::currentTestFunction()), 0);                               \
-            return;                                                                                                  \
-        }                                                                                                            \
+#define VELLORIN_RUN_UNPRIVILEGED()                                                                          \
+    do {                                                                                                     \
+        if (::geteuid() == 0) {                                                                              \
+            QCOMPARE(vellorin::test::rerunAsNobody(QTest::currentTestFunction()), 0);                        \
+            return;                                                                                          \
+        }                                                                                                    \
     } while (0)
