@@ -5,6 +5,10 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 bash scripts/setup.sh
 
+echo "=== format"
+# A file that differs from what the checked-in .clang-format writes fails the run.
+find src tests bench \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run --Werror
+
 jobs="$(nproc)"
 status=0
 for preset in ${VELLORIN_PRESETS:-dev asan tsan}; do
