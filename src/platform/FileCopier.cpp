@@ -1,5 +1,7 @@
 #include "platform/FileCopier.h"
 
+#include "platform/PosixFileSystem.h"
+
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -17,6 +19,10 @@ namespace vellorin {
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 20;
+
+constexpr std::string_view kTemporaryPrefix = ".vellorin-";
+constexpr std::string_view kTemporarySuffix = ".part";
+constexpr std::size_t kTemporaryDigits = 16;
 
 std::string temporaryName() {
     char name[40];
@@ -48,6 +54,15 @@ std::string numberedName(const std::string& name, int k) {
 
 } // namespace
 
+bool FileCopier::isTemporaryName(std::string_view name) {
+    if (name.size() != kTemporaryPrefix.size() + kTemporaryDigits + kTemporarySuffix.size() ||
+        !name.starts_with(kTemporaryPrefix) || !name.ends_with(kTemporarySuffix))
+        return false;
+    const std::string_view digits = name.substr(kTemporaryPrefix.size(), kTemporaryDigits);
+    return std::all_of(digits.begin(), digits.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 FileCopier::FileCopier(std::string destinationRoot) : root_(std::move(destinationRoot)) {}
 
 FileCopier::~FileCopier() {
@@ -55,10 +70,33 @@ FileCopier::~FileCopier() {
         ::close(cachedFd_);
 }
 
+std::string FileCopier::folderPath(std::string_view relativeFolder) const {
+    std::string path = root_;
+    if (!relativeFolder.empty()) {
+        path.push_back('/');
+        path.append(relativeFolder);
+    }
+    return path;
+}
+
 int FileCopier::destinationFolder(std::string_view relativeFolder, int& err) {
-    if (cachedFd_ >= 0 && relativeFolder == cachedFolder_)
-        return cachedFd_;
+    if (cachedFd_ >= 0 && relativeFolder == cachedFolder_) {
+        // The folder can be renamed or deleted while the run goes on; a copy must land where
+        // the run says it does, so the open folder serves only while its path still names it.
+        struct stat st {};
+        if (::stat(folderPath(relativeFolder).c_str(), &st) == 0 && FileId{st.st_dev, st.st_ino} == cachedId_)
+            return cachedFd_;
+    }
     int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        // The recovery folder itself went away during the run: it is made again, with any
+        // missing parents, as every other destination folder is.
+        if (const int made = makeDirectories(root_); made != 0) {
+            err = made;
+            return -1;
+        }
+        fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (fd < 0) {
         err = errno;
         return -1;
@@ -87,9 +125,16 @@ int FileCopier::destinationFolder(std::string_view relativeFolder, int& err) {
         ::close(fd);
         fd = next;
     }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) {
+        err = errno;
+        ::close(fd);
+        return -1;
+    }
     if (cachedFd_ >= 0)
         ::close(cachedFd_);
     cachedFd_ = fd;
+    cachedId_ = {opened.st_dev, opened.st_ino};
     cachedFolder_.assign(relativeFolder);
     return fd;
 }
@@ -255,11 +300,7 @@ FileCopier::Result FileCopier::copy(const WalkEntry& entry, const EntryStat& sta
     }
     written_.insert(made);
     result.kind = Result::Kind::Copied;
-    result.destination = root_;
-    if (!folder.empty()) {
-        result.destination.push_back('/');
-        result.destination.append(folder);
-    }
+    result.destination = folderPath(folder);
     result.destination.push_back('/');
     result.destination.append(finalName);
     return result;

@@ -1,38 +1,35 @@
 #pragma once
 
-#include "platform/Error.h"
-#include "platform/WalkEntry.h"
+#include "platform/TreeCopier.h"
 
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
 namespace vellorin {
 
-// Copies walked entries into a mirrored tree below one destination folder.
+// The copier behind FileSystem::makeCopier.
 //
 // Each copy is written under a hidden temporary name and renamed into place once complete,
 // with the source's permissions and modification time, so an interrupted run never leaves
 // a truncated file under a recovered name and a failed copy never destroys an earlier good
 // one. Folders in the destination are made and entered without following links, so a link
 // recovered earlier can never redirect a copy out of the destination.
-class FileCopier {
+class FileCopier final : public TreeCopier {
   public:
     explicit FileCopier(std::string destinationRoot);
     ~FileCopier();
     FileCopier(const FileCopier&) = delete;
     FileCopier& operator=(const FileCopier&) = delete;
 
-    struct Result {
-        enum class Kind { Copied, FolderFailed, CopyFailed };
-        Kind kind = Kind::CopyFailed;
-        std::string destination; // the absolute path the copy got
-        Error error;
-    };
+    Result copy(const WalkEntry& entry, const EntryStat& stat) override;
 
-    Result copy(const WalkEntry& entry, const EntryStat& stat);
+    // Whether a name is one of the hidden names a copy is written under before its rename.
+    static bool isTemporaryName(std::string_view name);
 
   private:
+    std::string folderPath(std::string_view relativeFolder) const;
     int destinationFolder(std::string_view relativeFolder, int& err);
     std::string freeName(int folderFd, const std::string& name) const;
     int copyData(int in, int out);
@@ -40,6 +37,7 @@ class FileCopier {
     std::string root_;
     std::string cachedFolder_;
     int cachedFd_ = -1;
+    FileId cachedId_;
     std::unordered_set<FileId, FileIdHash> written_;
     std::vector<char> buffer_;
 };

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/TreeCopier.h"
 #include "platform/WalkEntry.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,7 +22,8 @@ class WalkVisitor {
     virtual ~WalkVisitor() = default;
     // A regular file or a symbolic link whose name does not begin with ".".
     virtual void visitFile(const WalkEntry& entry) = 0;
-    // A folder below the root that could not be opened; the walk goes on without it.
+    // A folder below the root that could not be opened, or one whose listing broke off
+    // (relativePath empty for the root itself); the walk goes on with the next folder.
     virtual void folderError(std::string_view relativePath, const Error& error) = 0;
     // An entry whose kind could not be read; it is left out.
     virtual void entryError(std::string_view relativePath, const Error& error) = 0;
@@ -55,6 +59,14 @@ class FileSystem {
     virtual std::optional<Error> walk(const QString& root, const WalkOptions& options,
                                       WalkVisitor& visitor) = 0;
     virtual std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) = 0;
+    // The entry's properties, of the item a link points to when it is a link.
+    virtual std::variant<EntryStat, Error> statLinkTarget(const WalkEntry& entry) = 0;
+
+    // Copies walked entries below destinationRoot; one copier serves one run, on one thread.
+    virtual std::unique_ptr<TreeCopier> makeCopier(const QString& destinationRoot) = 0;
+    // Removes what an interrupted copy into the folder left behind: our own temporary files
+    // at any depth, regular files modified no later than notAfter, and nothing else.
+    virtual void removeLeftoverCopies(const QString& folder, const QDateTime& notAfter) = 0;
 };
 
 } // namespace vellorin

@@ -1,5 +1,6 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/FileCopier.h"
 #include "platform/TreeWalk.h"
 
 #include <QFile>
@@ -19,13 +20,6 @@ std::string nativePath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-namespace {
-
-std::optional<Error> errnoError() {
-    return Error::fromErrno(errno);
-}
-
-// mkdir -p on bytes. An existing folder counts as success; an existing file does not.
 int makeDirectories(const std::string& path) {
     if (path.empty())
         return ENOENT;
@@ -52,6 +46,12 @@ int makeDirectories(const std::string& path) {
     if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return 0;
     return err;
+}
+
+namespace {
+
+std::optional<Error> errnoError() {
+    return Error::fromErrno(errno);
 }
 
 } // namespace
@@ -139,6 +139,35 @@ std::optional<Error> PosixFileSystem::walk(const QString& root, const WalkOption
 
 std::variant<EntryStat, Error> PosixFileSystem::statEntry(const WalkEntry& entry) {
     return statAt(entry.directoryFd, entry.name);
+}
+
+std::variant<EntryStat, Error> PosixFileSystem::statLinkTarget(const WalkEntry& entry) {
+    return statAt(entry.directoryFd, entry.name, true);
+}
+
+std::unique_ptr<TreeCopier> PosixFileSystem::makeCopier(const QString& destinationRoot) {
+    return std::make_unique<FileCopier>(nativePath(destinationRoot));
+}
+
+void PosixFileSystem::removeLeftoverCopies(const QString& folder, const QDateTime& notAfter) {
+    namespace fs = std::filesystem;
+    const qint64 limitMs = notAfter.toMSecsSinceEpoch();
+    std::error_code ec;
+    // Links are never followed: only what lies inside the folder itself is looked at.
+    fs::recursive_directory_iterator it(fs::path(nativePath(folder)),
+                                        fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::path& path = it->path();
+        if (!FileCopier::isTemporaryName(path.filename().native()))
+            continue;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        // A newer one may belong to a copy that another run is making right now.
+        if (st.st_mtim.tv_sec * 1000LL + st.st_mtim.tv_nsec / 1'000'000 > limitMs)
+            continue;
+        ::unlink(path.c_str());
+    }
 }
 
 } // namespace vellorin

@@ -16,9 +16,16 @@ class PosixFileSystem : public FileSystem {
     void stopAccessing(const QString& path) override;
     std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override;
     std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) override;
+    std::variant<EntryStat, Error> statLinkTarget(const WalkEntry& entry) override;
+    std::unique_ptr<TreeCopier> makeCopier(const QString& destinationRoot) override;
+    void removeLeftoverCopies(const QString& folder, const QDateTime& notAfter) override;
 };
 
 // Encodes a display path to the file system's bytes.
 std::string nativePath(const QString& path);
+
+// mkdir -p on bytes: 0, or the error number. An existing folder counts as success; an
+// existing file does not.
+int makeDirectories(const std::string& path);
 
 } // namespace vellorin

@@ -126,6 +126,11 @@ std::variant<EntryStat, Error> statAt(int directoryFd, const char* name, bool fo
 }
 
 std::optional<Error> walkTree(const std::string& root, const WalkOptions& options, WalkVisitor& visitor) {
+    return walkTree(root, options, visitor, ::readdir);
+}
+
+std::optional<Error> walkTree(const std::string& root, const WalkOptions& options, WalkVisitor& visitor,
+                              const ReadDirectory& readDirectory) {
     raiseDescriptorLimit();
     const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (rootFd < 0)
@@ -155,8 +160,14 @@ std::optional<Error> walkTree(const std::string& root, const WalkOptions& option
     while (!stack.empty()) {
         Frame& top = stack.back();
         errno = 0;
-        const dirent* item = ::readdir(top.dir);
+        const dirent* item = readDirectory(top.dir);
         if (item == nullptr) {
+            // A failing disk can break a listing off halfway: what it held is lost to this
+            // walk, so the folder is reported rather than taken as complete.
+            if (const int err = errno; err != 0) {
+                relative.resize(top.relativeLength);
+                visitor.folderError(relative, Error::fromErrno(err));
+            }
             ::closedir(top.dir);
             stack.pop_back();
             if (!stack.empty())

@@ -2,14 +2,23 @@
 
 #include "platform/FileSystem.h"
 
+#include <functional>
 #include <string>
 #include <variant>
+
+#include <dirent.h>
 
 namespace vellorin {
 
 // The walk behind FileSystem::walk, on file descriptors: each folder is opened relative to
 // its parent, so depth is not bounded by the length of a path.
 std::optional<Error> walkTree(const std::string& root, const WalkOptions& options, WalkVisitor& visitor);
+
+// Reads a folder's next entry: null at the end of the listing, or with errno set when the
+// listing broke off. readdir itself, or a stand-in that fails on purpose.
+using ReadDirectory = std::function<dirent*(DIR*)>;
+std::optional<Error> walkTree(const std::string& root, const WalkOptions& options, WalkVisitor& visitor,
+                              const ReadDirectory& readDirectory);
 
 // statx of one entry, of a link itself unless followLink; the birth time when the file
 // system keeps one.

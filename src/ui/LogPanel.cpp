@@ -70,6 +70,7 @@ void LogPanel::logChanged() {
         lineArrived_ = false;
     else
         replaceDocument();
+    followEnd_ = true;
     scheduleFlush();
     scrollToEnd();
 }
@@ -118,6 +119,10 @@ void LogPanel::flushSlice() {
         append(QStringView(log).mid(drawn_, end - drawn_));
         drawn_ = end;
     }
+    // Lines drawn after the last change of the log, once its scroll has ended, must still
+    // come into view: a flood is drawn for longer than one scroll lasts.
+    if (followEnd_)
+        scrollToEnd();
     scheduleFlush();
 }
 
@@ -173,6 +178,7 @@ void LogPanel::scrollToEnd() {
 }
 
 void LogPanel::showFromTop() {
+    followEnd_ = false;
     scroll_->stop();
     text_->verticalScrollBar()->setValue(0);
     scheduleFlush();

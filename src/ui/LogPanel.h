@@ -47,6 +47,8 @@ class LogPanel : public PanelSurface {
     qsizetype drawn_ = 0;
     bool lineArrived_ = false;
     bool flushScheduled_ = false;
+    // The log changed since the panel was last opened at its top: what is drawn goes to the end.
+    bool followEnd_ = false;
     int scrollFrom_ = 0;
     static constexpr int kLinesPerBlock = 32;
     int linesInLastBlock_ = 0;

@@ -24,13 +24,10 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     const std::optional<QString> resourceFolder = platform_.resources->resourceFolder();
     if (!resourceFolder) {
         appendLog(QStringLiteral("Unable to get app resource path"));
-        const std::optional<QString> directory = prepareRecoveryDirectory(savePath);
-        if (!directory)
-            return;
-        runSimplifiedRecovery(sourcePath, *directory);
+        runSimplifiedRecoveryOnWorker(sourcePath, *recoveryDirectory);
         return;
     }
-    const QString enginePath = joinPath(*resourceFolder, QStringLiteral("photorec"));
+    const QString enginePath = engineFilesIn(*resourceFolder).engine;
 
     EngineLauncher::Handlers handlers;
     // The engine can print, or even end, before this thread has said that it started; its
@@ -71,10 +68,11 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     std::optional<Error> failure =
         process ? process->launch() : std::optional<Error>(Error::fromErrno(ENOSYS));
     if (failure) {
-        platform_.queues->postMain([weak = weakSelf(), error = *failure, sourcePath, savePath] {
-            if (auto self = weak.lock())
-                self->handleEngineLaunchFailure(error, sourcePath, savePath);
-        });
+        platform_.queues->postMain(
+            [weak = weakSelf(), error = *failure, sourcePath, directory = *recoveryDirectory] {
+                if (auto self = weak.lock())
+                    self->handleEngineLaunchFailure(error, sourcePath, directory);
+            });
         return;
     }
     appendLog(QStringLiteral("PhotoRec automation script started..."));
@@ -115,17 +113,12 @@ void RecoveryViewModel::handleEngineExit(int exitStatus, const QString& recovery
 }
 
 void RecoveryViewModel::handleEngineLaunchFailure(const Error& error, const QString& sourcePath,
-                                                  const QString& savePath) {
+                                                  const QString& recoveryDirectory) {
     stopFileMonitor();
     appendLog(QStringLiteral("Failed to start PhotoRec: ") + error.description);
-    // The walk goes to a worker: on the main queue it would freeze the window for its length.
-    platform_.queues->userInitiated([weak = weakSelf(), sourcePath, savePath] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        if (const std::optional<QString> directory = self->prepareRecoveryDirectory(savePath))
-            self->runSimplifiedRecovery(sourcePath, *directory);
-    });
+    // The folder prepared for the engine receives the copies: preparing it again would probe
+    // the save location a second time and could make a second fallback folder.
+    runSimplifiedRecoveryOnWorker(sourcePath, recoveryDirectory);
 }
 
 } // namespace vellorin

@@ -5,7 +5,6 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Queues.h"
-#include "platform/TreeWalk.h"
 
 #include <QFile>
 #include <QTimer>
@@ -36,8 +35,7 @@ class ScanVisitor final : public WalkVisitor {
     void visitFile(const WalkEntry& entry) override {
         // A link is listed as what it points to, like any file: a link to a folder or a
         // dangling link is no recovered file.
-        auto info =
-            entry.isSymlink ? statAt(entry.directoryFd, entry.name, true) : fileSystem_.statEntry(entry);
+        auto info = entry.isSymlink ? fileSystem_.statLinkTarget(entry) : fileSystem_.statEntry(entry);
         const auto* stat = std::get_if<EntryStat>(&info);
         if (!stat || !S_ISREG(stat->mode))
             return;

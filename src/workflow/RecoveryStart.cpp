@@ -35,6 +35,15 @@ void RecoveryViewModel::startRecovery(const QString& sourcePath, const QString& 
     });
 }
 
+void RecoveryViewModel::runSimplifiedRecoveryOnWorker(const QString& sourcePath,
+                                                      const QString& recoveryDirectory) {
+    // The walk goes to a worker: on the main queue it would freeze the window for its length.
+    platform_.queues->userInitiated([weak = weakSelf(), sourcePath, recoveryDirectory] {
+        if (auto self = weak.lock())
+            self->runSimplifiedRecovery(sourcePath, recoveryDirectory);
+    });
+}
+
 void RecoveryViewModel::resetForRecovery() {
     setIsRecovering(true);
     setStatusMessage(QStringLiteral("Recovering data, please wait..."));
@@ -49,15 +58,19 @@ std::optional<QString> RecoveryViewModel::locateEngine() {
     const std::optional<QString> folder = platform_.resources->resourceFolder();
     if (!folder)
         return std::nullopt;
-    const QString scriptPath = joinPath(*folder, QStringLiteral("photorec_auto.sh"));
-    const QString enginePath = joinPath(*folder, QStringLiteral("photorec"));
+    const EngineFiles files = engineFilesIn(*folder);
     // Presence alone decides; whether either file can be run is the run's affair.
-    if (platform_.fileSystem->exists(scriptPath) && platform_.fileSystem->exists(enginePath)) {
+    if (platform_.fileSystem->exists(files.script) && platform_.fileSystem->exists(files.engine)) {
         appendLog(QStringLiteral("Found bundled PhotoRec and automation script"));
-        return scriptPath;
+        return files.script;
     }
     appendLog(QStringLiteral("Bundled PhotoRec not found, using simplified algorithm"));
     return std::nullopt;
+}
+
+RecoveryViewModel::EngineFiles RecoveryViewModel::engineFilesIn(const QString& resourceFolder) {
+    return {joinPath(resourceFolder, QStringLiteral("photorec_auto.sh")),
+            joinPath(resourceFolder, QStringLiteral("photorec"))};
 }
 
 } // namespace vellorin

@@ -122,7 +122,9 @@ void RecoveryViewModel::selectSaveLocationAndStart() {
 
 void RecoveryViewModel::handleSavePanelResult(const std::optional<QString>& chosenPath,
                                               const QString& sourcePath) {
-    if (!chosenPath)
+    // The panel is not modal: a second one, opened before the first was answered, must not
+    // start a second run beside the one already going.
+    if (!chosenPath || isRecovering_)
         return;
     const QString savePath = *chosenPath;
     if (locationsOverlap(sourcePath, savePath)) {

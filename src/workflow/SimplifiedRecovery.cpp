@@ -3,9 +3,7 @@
 #include "workflow/ViewController.h"
 
 #include "platform/Clock.h"
-#include "platform/FileCopier.h"
 #include "platform/FileSystem.h"
-#include "platform/PosixFileSystem.h"
 #include "platform/Queues.h"
 
 #include <QFile>
@@ -53,15 +51,11 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
       public:
         Walk(RecoveryViewModel& model, const QString& source, const QString& destination)
             : model_(model), weak_(model.weakSelf()), queues_(*model.platform_.queues),
-              fs_(*model.platform_.fileSystem), source_(walkRoot(source)), copier_(nativePath(destination)) {}
+              fs_(*model.platform_.fileSystem), source_(walkRoot(source)),
+              copier_(fs_.makeCopier(destination)) {}
 
         void visitFile(const WalkEntry& entry) override {
-            const bool allFiles = model_.recoverAllFiles_.load(std::memory_order_relaxed);
-            if (!isRecoverableName(entry.name, allFiles)) {
-                ++scanned_;
-                reportProgress();
-                return;
-            }
+            // Every entry's properties are read before it counts as scanned, qualifying or not.
             const auto info = fs_.statEntry(entry);
             if (const auto* error = std::get_if<Error>(&info)) {
                 postLog(QStringLiteral("Failed to read file info: ") + entryPath(entry.relativePath) +
@@ -70,15 +64,21 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
             }
             const auto& stat = std::get<EntryStat>(info);
             ++scanned_;
-            const auto result = copier_.copy(entry, stat);
+            const bool allFiles = model_.recoverAllFiles_.load(std::memory_order_relaxed);
+            if (!isRecoverableName(entry.name, allFiles)) {
+                reportProgress();
+                return;
+            }
+            const auto result = copier_->copy(entry, stat);
             switch (result.kind) {
-            case FileCopier::Result::Kind::FolderFailed:
-                return; // no line, and no progress step for this file
-            case FileCopier::Result::Kind::CopyFailed:
-                postLog(QStringLiteral("✗ Copy failed: ") + display(entry.relativePath) +
-                        QStringLiteral(" - ") + result.error.description);
+            case TreeCopier::Result::Kind::FolderFailed:
+                // A file left out must not go unnoticed; there is no progress step for it.
+                postCopyFailure(entry, result.error);
+                return;
+            case TreeCopier::Result::Kind::CopyFailed:
+                postCopyFailure(entry, result.error);
                 break;
-            case FileCopier::Result::Kind::Copied: {
+            case TreeCopier::Result::Kind::Copied: {
                 recovered_->fetch_add(1, std::memory_order_relaxed);
                 const QDateTime date = stat.hasBirthTime
                                            ? QDateTime::fromMSecsSinceEpoch(stat.birthTimeMs, Qt::UTC)
@@ -97,6 +97,11 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
 
         void folderError(std::string_view relativePath, const Error& error) override {
             postLog(QStringLiteral("Enumeration error: ") + entryPath(relativePath) + QStringLiteral(" - ") +
+                    error.description);
+        }
+
+        void postCopyFailure(const WalkEntry& entry, const Error& error) {
+            postLog(QStringLiteral("✗ Copy failed: ") + display(entry.relativePath) + QStringLiteral(" - ") +
                     error.description);
         }
 
@@ -134,13 +139,15 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         Queues& queues_;
         FileSystem& fs_;
         QString source_;
-        FileCopier copier_;
+        std::unique_ptr<TreeCopier> copier_;
         qint64 scanned_ = 0;
         // Written here, read by the list updates on the main thread.
         std::shared_ptr<std::atomic<std::int64_t>> recovered_ =
             std::make_shared<std::atomic<std::int64_t>>(0);
     };
 
+    // What a killed run left behind in this folder goes before this run writes there.
+    fs.removeLeftoverCopies(recoveryDirectory, platform_.clock->now());
     Walk walk(*this, sourcePath, recoveryDirectory);
     WalkOptions options;
     // A recovery directory below the source (the fallback folder under a home folder) is

@@ -148,7 +148,16 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void resetForRecovery();
     void handleEngineOutput(const QByteArray& chunk);
     void handleEngineExit(int exitStatus, const QString& recoveryDirectory);
-    void handleEngineLaunchFailure(const Error& error, const QString& sourcePath, const QString& savePath);
+    void handleEngineLaunchFailure(const Error& error, const QString& sourcePath,
+                                   const QString& recoveryDirectory);
+    // Every fallback to the simplified recovery, into a folder already prepared.
+    void runSimplifiedRecoveryOnWorker(const QString& sourcePath, const QString& recoveryDirectory);
+    // Where the script and the engine lie in a resource folder.
+    struct EngineFiles {
+        QString script;
+        QString engine;
+    };
+    static EngineFiles engineFilesIn(const QString& resourceFolder);
     void refreshRecoveredFiles(const QString& watchedFolder);
     void applyRecoveredFiles(QList<RecoveredFile> files);
 
