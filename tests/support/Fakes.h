@@ -2,8 +2,6 @@
 
 #include "platform/Alerts.h"
 #include "platform/Clock.h"
-#include "platform/EngineLauncher.h"
-#include "platform/EngineProcess.h"
 #include "platform/Folders.h"
 #include "platform/Panels.h"
 #include "platform/Platform.h"
@@ -13,172 +11,164 @@
 #include "platform/Resources.h"
 #include "platform/Settings.h"
 #include "platform/Workspace.h"
+#include "workflow/ViewController.h"
 
 #include <QDateTime>
 #include <QStringList>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
+#include <string>
 
 namespace vellorin::test {
 
-// Records every alert and answers with scripted button indexes (the last button when the
-// script has run out, which is "View Later" for the completion alert).
-class FakeAlerts final : public Alerts {
-  public:
+using namespace Qt::StringLiterals;
+
+// Records every alert and answers with scripted button indexes, then with the last button
+// ("View Later" for the completion alert).
+struct FakeAlerts final : Alerts {
     struct Shown {
-        QString title;
-        QString message;
+        QString title, message;
         QStringList buttons;
     };
     int runModal(const QString& title, const QString& message, const QStringList& buttons) override {
         shown.push_back({title, message, buttons});
-        if (!answers.empty()) {
-            const int answer = answers.front();
-            answers.pop_front();
-            return answer;
-        }
-        return static_cast<int>(buttons.size()) - 1;
+        return answers.isEmpty() ? int(buttons.size()) - 1 : answers.takeFirst();
+    }
+    // The one alert shown, as title, message and buttons; empty unless exactly one was.
+    QStringList only() const {
+        return shown.size() == 1 ? QStringList{shown[0].title, shown[0].message} + shown[0].buttons
+                                 : QStringList();
     }
     std::vector<Shown> shown;
-    std::deque<int> answers;
+    QList<int> answers;
 };
 
-class RecordingWorkspace final : public Workspace {
-  public:
+struct RecordingWorkspace final : Workspace {
     void openFolder(const QString& path) override { opened.append(path); }
     void revealFile(const QString& path) override { revealed.append(path); }
-    QStringList opened;
-    QStringList revealed;
+    QStringList opened, revealed;
 };
 
-class FakeClock final : public Clock {
-  public:
+// The time of the system, or the one a test fixed.
+struct FakeClock final : Clock {
     QDateTime now() override {
-        std::lock_guard lock(mutex);
-        return fixed.isValid() ? fixed : QDateTime::currentDateTime();
+        return fixedMs ? QDateTime::fromMSecsSinceEpoch(fixedMs) : QDateTime::currentDateTime();
     }
-    void set(const QDateTime& time) {
-        std::lock_guard lock(mutex);
-        fixed = time;
-    }
-
-  private:
-    std::mutex mutex;
-    QDateTime fixed;
+    void set(const QDateTime& time) { fixedMs = time.isValid() ? time.toMSecsSinceEpoch() : 0; }
+    std::atomic<qint64> fixedMs{0};
 };
 
-class FakeFolders final : public Folders {
-  public:
-    FakeFolders(std::optional<QString> data, QString temp) : data_(std::move(data)), temp_(std::move(temp)) {}
-    std::optional<QString> userDataFolder() override { return data_; }
-    QString temporaryFolder() override { return temp_; }
-
-  private:
-    std::optional<QString> data_;
-    QString temp_;
+struct FakeFolders final : Folders {
+    explicit FakeFolders(const QString& scratch) : scratch(scratch) {}
+    std::optional<QString> userDataFolder() override { return scratch + u"/data"_s; }
+    QString temporaryFolder() override { return scratch + u"/tmp"_s; }
+    QString scratch;
 };
 
-// Keeps every panel request open until the test answers it.
-class FakePanels final : public Panels {
-  public:
+// Keeps every panel open until the test answers it, with a folder or cancelled.
+struct FakePanels final : Panels {
     struct Open {
         PanelRequest request;
         std::function<void(std::optional<QString>)> completion;
     };
     void chooseFolder(const PanelRequest& request,
-                      std::function<void(std::optional<QString>)> completion) override {
-        requests.push_back({request, std::move(completion)});
+                      std::function<void(std::optional<QString>)> done) override {
+        requests.push_back({request, std::move(done)});
     }
-    // Answers the oldest open panel as the user would: with a folder, or cancelled.
     void answer(std::optional<QString> folder) {
         Open open = std::move(requests.front());
         requests.erase(requests.begin());
-        answered.push_back(open.request);
         open.completion(std::move(folder));
     }
     std::vector<Open> requests;
-    std::vector<PanelRequest> answered;
 };
 
-class MemorySettings final : public Settings {
-  public:
+struct MemorySettings final : Settings {
     bool hasSeenOnboarding() override { return seen; }
     void setHasSeenOnboarding(bool value) override { seen = value; }
     bool seen = false;
 };
 
-class FixedResources final : public Resources {
-  public:
-    explicit FixedResources(std::optional<QString> folder) : folder_(std::move(folder)) {}
-    std::optional<QString> resourceFolder() override { return folder_; }
-
-  private:
-    std::optional<QString> folder_;
+struct FixedResources final : Resources {
+    explicit FixedResources(std::optional<QString> folder) : folder(std::move(folder)) {}
+    std::optional<QString> resourceFolder() override { return folder; }
+    std::optional<QString> folder;
 };
 
-// An engine that can never be started: every launch fails with the given error number.
-class FailingEngineLauncher final : public EngineLauncher {
-  public:
-    explicit FailingEngineLauncher(int errnum) : errnum_(errnum) {}
-    std::shared_ptr<EngineProcess> makeProcess(Command command, Handlers) override {
-        commands.push_back(std::move(command));
-        return std::make_shared<Process>(errnum_);
+// The real queues, except that while the gate is closed a started recovery run is held, so
+// that the test can look at the window or the model mid-run.
+struct GatedQueues final : Queues {
+    explicit GatedQueues(std::shared_ptr<QtQueues> inner) : inner(std::move(inner)) {}
+    void postMain(Task task) override { inner->postMain(std::move(task)); }
+    void background(Task task) override { inner->background(std::move(task)); }
+    void userInitiated(Task task) override {
+        std::lock_guard lock(mutex);
+        closed ? held.push_back(std::move(task)) : inner->userInitiated(std::move(task));
     }
-    std::vector<Command> commands;
-
-  private:
-    class Process final : public EngineProcess {
-      public:
-        explicit Process(int errnum) : errnum_(errnum) {}
-        std::optional<Error> launch() override { return Error::fromErrno(errnum_); }
-        int waitUntilExit() override { return -1; }
-
-      private:
-        int errnum_;
-    };
-    int errnum_;
+    void open() {
+        std::lock_guard lock(mutex);
+        closed = false;
+        for (; !held.empty(); held.pop_front())
+            inner->userInitiated(std::move(held.front()));
+    }
+    std::shared_ptr<QtQueues> inner;
+    std::mutex mutex;
+    std::atomic<bool> closed = false;
+    std::deque<Task> held;
 };
 
-// The real queues and file system with fakes at the edges a test must answer or observe.
+// The real queues, file system and engine launcher, with fakes at the edges a test answers
+// or observes. No resource folder, so the simplified recovery, unless a test gives one.
 struct TestPlatform {
+    QString scratch;
     std::shared_ptr<QtQueues> queues = std::make_shared<QtQueues>();
+    std::shared_ptr<GatedQueues> gate = std::make_shared<GatedQueues>(queues);
     std::shared_ptr<FileSystem> fileSystem = std::make_shared<PosixFileSystem>();
     std::shared_ptr<FakeAlerts> alerts = std::make_shared<FakeAlerts>();
     std::shared_ptr<RecordingWorkspace> workspace = std::make_shared<RecordingWorkspace>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
-    std::shared_ptr<Folders> folders;
     std::shared_ptr<FakePanels> panels = std::make_shared<FakePanels>();
     std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
-    // No resource folder: the simplified recovery, unless a test gives one.
     std::shared_ptr<Resources> resources = std::make_shared<FixedResources>(std::nullopt);
-    // The real launcher: a test that gives a resource folder runs its scripts for real.
     std::shared_ptr<EngineLauncher> engine = std::make_shared<PosixEngineLauncher>();
 
-    explicit TestPlatform(const QString& scratch)
-        : folders(std::make_shared<FakeFolders>(scratch + QStringLiteral("/data"),
-                                                scratch + QStringLiteral("/tmp"))) {}
-
     Platform platform() const {
-        Platform p;
-        p.queues = queues;
-        p.fileSystem = fileSystem;
-        p.alerts = alerts;
-        p.workspace = workspace;
-        p.clock = clock;
-        p.folders = folders;
-        p.panels = panels;
-        p.settings = settings;
-        p.resources = resources;
-        p.engine = engine;
-        return p;
+        return Platform{
+            gate,   fileSystem, alerts,    workspace, clock, std::make_shared<FakeFolders>(scratch),
+            panels, settings,   resources, engine};
     }
 };
 
 // The log without its "[time] " stamps, one entry a line.
 QStringList logMessages(const QString& logText);
-
 // Runs every queued worker task and main-queue post until nothing is left.
 void settle(QtQueues& queues);
+// Turns the event loop for the given time.
+void spin(int milliseconds);
+
+// Follows one recovery of a model: made before the start, it sees isRecovering go true and
+// then false again.
+struct RecoveryWatcher {
+    explicit RecoveryWatcher(RecoveryViewModel& model);
+    // Turns the event loop until the recovery has ended, and a little longer so that the
+    // lines its ending posted have landed. False on timeout.
+    bool waitForEnd(int timeoutMs = 30000);
+    bool started = false, ended = false;
+};
+
+// A resource folder below parent with "photorec_auto.sh" holding the given bash text and a
+// "photorec" that is never run, each only when asked for.
+QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withScript = true,
+                           bool withEngine = true);
+
+std::string native(const QString& path);
+// Writes a file, making its folders; a path in bytes keeps a name that is not UTF-8 exact.
+void writeFile(const std::string& path, const QByteArray& bytes = "x");
+void writeFile(const QString& path, const QByteArray& bytes = "x");
+QByteArray readFile(const std::string& path);
+// Every file and link below root, hidden ones included: relative paths, sorted.
+QStringList listTree(const QString& root);
 
 } // namespace vellorin::test

@@ -1,0 +1,236 @@
+// The window as a user, the keyboard and assistive technology meet it: launched as main()
+// does, through a recovery, with its log. Writes the screenshots the README shows.
+
+#include "support/Fakes.h"
+
+#include "app/AppDelegate.h"
+#include "app/MainWindow.h"
+#include "platform/UserSettings.h"
+#include "ui/ContentView.h"
+#include "ui/LogPanel.h"
+#include "ui/ProgressSpinner.h"
+#include "ui/QuickStartSheet.h"
+#include "ui/RecoveredFilesPanel.h"
+#include "ui/StatusCard.h"
+#include "ui/StatusLine.h"
+#include "ui/StepButtonLabel.h"
+#include "ui/StepsPanel.h"
+#include "ui/Theme.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vellorin;
+using namespace vellorin::test;
+
+namespace {
+
+// Below the build folder, where a person can look at it.
+void saveScreenshot(QWidget* window, const QString& name) {
+    const QString folder =
+        qEnvironmentVariable("VELLORIN_BUILD_DIR", QDir::currentPath()) + u"/screenshots"_s;
+    QVERIFY(QDir().mkpath(folder) && window->grab().save(folder + u'/' + name + u".png"_s));
+}
+
+QString accessibleName(QObject* object) {
+    return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> scratch;
+    std::unique_ptr<TestPlatform> services;
+    std::unique_ptr<ContentView> view;
+
+    void open() {
+        services->settings->seen = true;
+        view = std::make_unique<ContentView>(services->platform());
+        view->resize(1100, 750);
+        view->show();
+        view->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    }
+    // A user's click on the button's middle, then the panel answered with a folder.
+    void clickAndAnswer(QPushButton* button, const QString& name) {
+        QTRY_VERIFY(button->isEnabled());
+        QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+        QTRY_VERIFY(!services->panels->requests.empty());
+        QDir().mkpath(scratch->filePath(name));
+        services->panels->answer(scratch->filePath(name));
+    }
+    // Files of the given sizes in the source, chosen; then the start, its run held when asked.
+    void recover(const QList<QPair<QString, int>>& files, bool hold = false) {
+        for (const auto& [name, size] : files)
+            writeFile(scratch->filePath(u"source/"_s + name), QByteArray(size, 'x'));
+        clickAndAnswer(view->stepsPanel()->sourceButton(), u"source"_s);
+        if (hold)
+            services->gate->closed = true;
+        clickAndAnswer(view->stepsPanel()->startButton(), u"save"_s);
+        if (!hold)
+            finishRun();
+    }
+    void finishRun() {
+        services->gate->open();
+        QTRY_VERIFY_WITH_TIMEOUT(!view->viewModel()->isRecovering(), 10000);
+        QTRY_COMPARE(services->alerts->shown.size(), std::size_t(1));
+    }
+    // Tab pressed until the focus comes back round: the controls in the order reached.
+    QList<QWidget*> tabCycle() {
+        QWidget* start = QApplication::focusWidget();
+        QList<QWidget*> visited;
+        while (visited.size() < 20 && (visited.isEmpty() || visited.last() != start)) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget();
+        }
+        return visited;
+    }
+
+  private slots:
+    void init() {
+        scratch = std::make_unique<QTemporaryDir>();
+        services = std::make_unique<TestPlatform>(scratch->path());
+    }
+    void cleanup() {
+        services->gate->open();
+        view.reset();
+        settle(*services->queues);
+    }
+
+    void theQuickStartSheetShowsOnTheFirstLaunchOnly() {
+        const QString settingsFile = scratch->filePath(u"config/Vellorin/Vellorin.conf"_s);
+        std::unique_ptr<MainWindow> window;
+        std::unique_ptr<AppDelegate> delegate;
+        const auto launch = [&] {
+            window = std::make_unique<MainWindow>();
+            delegate = std::make_unique<AppDelegate>([&] {
+                Platform platform = services->platform();
+                platform.settings = std::make_shared<UserSettings>(settingsFile);
+                return platform;
+            });
+            delegate->attach(*qApp);
+            QTRY_VERIFY(window->centralWidget());
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        };
+        const auto content = [&] { return dynamic_cast<ContentView*>(window->centralWidget()); };
+        launch();
+        QCOMPARE(window->windowTitle(), u"Vellorin - Data Recovery"_s);
+        QCOMPARE(content()->size(), QSize(1100, 750));
+        QTRY_VERIFY(content()->quickStartSheet() && content()->quickStartSheet()->isVisible());
+        QuickStartSheet* sheet = content()->quickStartSheet();
+        QCOMPARE(QApplication::activeModalWidget(), sheet);
+        QCOMPARE(accessibleName(sheet), u"Quick Start"_s);
+        QCOMPARE(accessibleName(sheet->gotItButton()), u"Got it"_s);
+        QStringList texts;
+        for (QLabel* label : sheet->findChildren<QLabel*>())
+            texts << label->text();
+        QVERIFY(texts.contains(u"Step 1: Pick the source (disk/folder that holds the lost data)."_s));
+        // Shown is not seen: only the dismissal writes it.
+        QVERIFY(!QSettings(settingsFile, QSettings::IniFormat).contains(u"hasSeenOnboarding"_s));
+        QTest::mouseClick(sheet->gotItButton(), Qt::LeftButton);
+        QTRY_COMPARE(QApplication::activeModalWidget(), nullptr);
+        window.reset(), delegate.reset();
+        QVERIFY(QSettings(settingsFile, QSettings::IniFormat).value(u"hasSeenOnboarding"_s).toBool());
+        launch();
+        QTest::qWait(100); // the sheet would come one turn of the event loop after the window
+        QVERIFY(!content()->quickStartSheet());
+        window.reset(), delegate.reset();
+    }
+
+    void aRecoveryThroughTheWindow() {
+        open();
+        StepsPanel* steps = view->stepsPanel();
+        const QList<QWidget*> controls{steps->sourceButton(), steps->startButton(),
+                                       steps->recoverAllFilesToggle(), steps->showLogsToggle()};
+        QCOMPARE(view->sourceCard()->value(), u"Not selected"_s);
+        QCOMPARE((QStringList{steps->sourceLabel()->title(), steps->sourceLabel()->subtitle(),
+                              steps->startLabel()->title(), steps->startLabel()->subtitle()}),
+                 (QStringList{u"Select Data Source"_s, u"Choose a volume or folder"_s,
+                              u"Select Save Location & Start"_s, u"Must be different from source"_s}));
+        QCOMPARE(view->recoveredFilesPanel()->headerLabel()->text(), u"Recovered Files (0)"_s);
+        // Every control is named after its text; before a source is chosen, the disabled start
+        // button is passed over.
+        for (QWidget* control : controls) {
+            auto* check = qobject_cast<QCheckBox*>(control);
+            QCOMPARE(accessibleName(control),
+                     check ? check->text() : control->findChild<StepButtonLabel*>()->title());
+        }
+        steps->sourceButton()->setFocus(Qt::TabFocusReason);
+        QCOMPARE(tabCycle(), controls.mid(2) << steps->sourceButton());
+
+        recover({{u"holiday/beach.jpg"_s, 2500},
+                 {u"notes.txt"_s, 7},
+                 {u"song.mp3"_s, 1'500'000},
+                 {u"x.xyz"_s, 3}},
+                true);
+        QTRY_VERIFY(view->viewModel()->isRecovering());
+        const QString source = scratch->filePath(u"source"_s);
+        QCOMPARE(view->sourceCard()->value(), source);
+        QCOMPARE(accessibleName(steps->sourceButton()), u"Selected"_s); // the names follow the texts
+        QCOMPARE(steps->sourceLabel()->subtitle(), source);
+        for (QWidget* control : controls)
+            QVERIFY2(!control->isEnabled(), qPrintable(accessibleName(control)));
+        QVERIFY(view->statusLine()->spinner()->isVisible() &&
+                view->recoveredFilesPanel()->scanningLabel()->isVisible());
+        QCOMPARE(view->statusLine()->messageLabel()->text(), u"Recovering data, please wait..."_s);
+        saveScreenshot(view.get(), u"recovery-running"_s);
+
+        finishRun();
+        QVERIFY(!view->statusLine()->spinner()->isVisible() && steps->showLogsToggle()->isEnabled());
+        QCOMPARE(view->recoveredFilesPanel()->headerLabel()->text(), u"Recovered Files (3)"_s);
+        QCOMPARE(view->scannedCard()->value(), u"4"_s);
+        QCOMPARE(view->statusLine()->messageLabel()->text(), u"Recovery Completed!"_s);
+        QCOMPARE(view->statusLine()->messageLabel()->palette().color(QPalette::WindowText), theme::green());
+        saveScreenshot(view.get(), u"finished-with-list"_s);
+        // The rows in the list's order, each named with its size for assistive technology.
+        QListView* list = view->recoveredFilesPanel()->listView();
+        QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(list);
+        QCOMPARE(rows->text(QAccessible::Name), u"Recovered Files"_s);
+        QStringList named;
+        for (int row = 0; row < rows->childCount(); ++row) {
+            named << rows->child(row)->text(QAccessible::Name);
+            QVERIFY(named.last().startsWith(view->viewModel()->recoveredFiles().at(row).name() + u", "_s));
+        }
+        named.sort();
+        QCOMPARE(named, (QStringList{u"beach.jpg, 3 KB"_s, u"notes.txt, 7 bytes"_s, u"song.mp3, 1.5 MB"_s}));
+        // The list joins the tab order; Down moves on and Return opens the file under focus.
+        steps->sourceButton()->setFocus(Qt::TabFocusReason);
+        QCOMPARE(tabCycle(), controls.mid(1) << list << steps->sourceButton());
+        QTest::keyClick(list, Qt::Key_Down);
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(services->workspace->revealed,
+                 QStringList{view->viewModel()->recoveredFiles().at(1).path()});
+    }
+
+    void theLogPanelShowsTheWholeLogInPlaceOfTheList() {
+        open();
+        QTest::mouseClick(view->stepsPanel()->showLogsToggle(), Qt::LeftButton);
+        QVERIFY(view->logPanel()->isVisible() && !view->recoveredFilesPanel()->isVisible());
+        QPlainTextEdit* text = view->logPanel()->textView();
+        QCOMPARE(text->placeholderText(), u"Logs will appear here when recovery starts."_s);
+        QList<QPair<QString, int>> files;
+        for (int i = 0; i < 30; ++i)
+            files.append({u"folder%1/picture%1.png"_s.arg(i), 3});
+        recover(files);
+        view->logPanel()->flushPending();
+        QCOMPARE(text->toPlainText(), view->viewModel()->logText());
+        QTRY_VERIFY(!view->logPanel()->isScrollAnimating());
+        QCOMPARE(text->verticalScrollBar()->value(), text->verticalScrollBar()->maximum());
+        saveScreenshot(view.get(), u"log-panel"_s);
+        QTest::mouseClick(view->stepsPanel()->showLogsToggle(), Qt::LeftButton);
+        QVERIFY(!view->logPanel()->isVisible() && view->recoveredFilesPanel()->isVisible());
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "tst_ui_window.moc"
