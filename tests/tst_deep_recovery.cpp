@@ -197,7 +197,13 @@ class DeepRecoveryTest : public QObject {
         deep.test.engine = launcher;
         deep.test.fileSystem = noting;
         writeFile(deep.source + u"/d/p.jpg"_s);
+        // The save location takes no "recovered_files": the engine's fallback folder, prepared
+        // once, receives the copies, with one alert.
+        writeFile(deep.directory, "in the way");
         QVERIFY(deep.run());
+        QCOMPARE(deep.test.alerts->shown.front().title, u"Using Fallback Save Path"_s);
+        QCOMPARE(deep.test.alerts->shown.size(), std::size_t(2)); // and the completion alert
+        QCOMPARE(listTree(deep.scratch.filePath(u"data"_s)).filter(u"/recovered_files/d/p.jpg"_s).size(), 1);
 
         const QStringList log = deep.log();
         const qsizetype failed = log.indexOf(u"Failed to start PhotoRec: No such file or directory"_s);

@@ -1,6 +1,7 @@
 // The simplified recovery: the save location it prepares, the walk and its copies, and what
 // the user is told along the way, in the log and in alerts.
 
+#include "platform/TreeWalk.h"
 #include "support/Fakes.h"
 
 #include <QDir>
@@ -10,7 +11,10 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <future>
+#include <map>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/mount.h>
@@ -60,6 +64,54 @@ struct Run {
         return all.mid(1, all.indexOf(u"Scan completed!"_s) - 1);
     }
 };
+
+// The real file system with faults put in on purpose: a folder whose listing breaks off after
+// some entries, a name whose properties cannot be read, and a hook run on the walking thread
+// before each entry is read.
+struct FaultyFileSystem final : PosixFileSystem {
+    std::optional<FileId> brokenFolder;
+    int entriesBeforeBreak = 0;
+    QString unreadableName;
+    std::function<void(int)> beforeEachEntry;
+    int entries = 0;
+
+    std::optional<Error> walk(const QString& root, const WalkOptions& options,
+                              WalkVisitor& visitor) override {
+        std::map<ino_t, int> listed;
+        return walkTree(nativePath(root), options, visitor, [&](DIR* dir) -> dirent* {
+            struct stat st {};
+            ::fstat(::dirfd(dir), &st);
+            if (brokenFolder && FileId{st.st_dev, st.st_ino} == *brokenFolder &&
+                listed[st.st_ino] >= entriesBeforeBreak) {
+                errno = EIO;
+                return nullptr;
+            }
+            dirent* item = ::readdir(dir);
+            listed[st.st_ino] += item && item->d_name[0] != '.';
+            return item;
+        });
+    }
+    std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) override {
+        if (beforeEachEntry)
+            beforeEachEntry(entries++);
+        if (QFile::decodeName(entry.name) == unreadableName)
+            return Error::fromErrno(EIO);
+        return PosixFileSystem::statEntry(entry);
+    }
+};
+
+std::shared_ptr<FaultyFileSystem> putFaultsIn(Run& run) {
+    auto faulty = std::make_shared<FaultyFileSystem>();
+    run.test.fileSystem = faulty;
+    run.model = RecoveryViewModel::create(run.test.platform());
+    return faulty;
+}
+
+FileId idOf(const QString& path) {
+    struct stat st {};
+    ::stat(native(path).c_str(), &st);
+    return {st.st_dev, st.st_ino};
+}
 
 // Root reads whatever the permission bits say, so a case about permissions proves nothing as
 // root: the executable runs the function again as "nobody", and its result is this one's.
@@ -310,8 +362,11 @@ class SimplifiedRecoveryTest : public QObject {
         writeFile(run.destination + u"/c.jpg"_s, "earlier run");
         run.recover();
         // A folder in the way: the copy fails and the folder stays. A file in the way of a
-        // folder: that file is passed over. An earlier copy is replaced by the new one.
-        QCOMPARE(run.walkLines(), QStringList{u"✗ Copy failed: b.jpg - Is a directory"_s});
+        // folder: the copy fails and the file stays. An earlier copy is replaced by the new one.
+        QStringList lines = run.walkLines();
+        lines.sort();
+        QCOMPARE(lines, (QStringList{u"✗ Copy failed: DCIM/a.jpg - Not a directory"_s,
+                                     u"✗ Copy failed: b.jpg - Is a directory"_s}));
         QCOMPARE(listTree(run.destination), (QStringList{u"DCIM"_s, u"b.jpg/kept.txt"_s, u"c.jpg"_s}));
         QCOMPARE(readFile(native(run.destination + u"/c.jpg"_s)), QByteArray("new c"));
         QCOMPARE(run.model->recoveredCount(), 1);
@@ -337,6 +392,113 @@ class SimplifiedRecoveryTest : public QObject {
         QVERIFY(run.log().contains(u"Total scanned 3 files"_s));
         run.recover(u"/proc"_s, run.destination);
         QVERIFY(run.log().contains(u"Total scanned 0 files"_s));
+    }
+
+    void walkFaultsAreLoggedAndTheWalkGoesOn_data() {
+        QTest::addColumn<QString>("brokenFolder"); // relative to the source; "-" for none
+        QTest::addColumn<QString>("unreadable");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("scanned");
+        QTest::addColumn<int>("recovered");
+        // The source: a/1.jpg a/2.jpg a/3.jpg b/4.jpg top.jpg notes.xyz
+        QTest::newRow("a folder's listing breaks off")
+            << u"a"_s << QString() << u"Enumeration error: @/a - Input/output error"_s << 4 << 3;
+        QTest::newRow("the source's own listing breaks off")
+            << QString() << QString() << u"Enumeration error: @ - Input/output error"_s << 0 << 0;
+        QTest::newRow("a file that does not qualify cannot be read")
+            << u"-"_s << u"notes.xyz"_s << u"Failed to read file info: @/notes.xyz - Input/output error"_s
+            << 5 << 5;
+    }
+
+    void walkFaultsAreLoggedAndTheWalkGoesOn() {
+        QFETCH(QString, brokenFolder);
+        QFETCH(QString, unreadable);
+        QFETCH(QString, line);
+        QFETCH(int, scanned);
+        QFETCH(int, recovered);
+        Run run;
+        run.make({u"a/1.jpg"_s, u"a/2.jpg"_s, u"a/3.jpg"_s, u"b/4.jpg"_s, u"top.jpg"_s, u"notes.xyz"_s});
+        auto faulty = putFaultsIn(run);
+        if (brokenFolder != u"-"_s) {
+            faulty->brokenFolder = idOf(run.source + u'/' + brokenFolder);
+            faulty->entriesBeforeBreak = brokenFolder.isEmpty() ? 0 : 1;
+        }
+        faulty->unreadableName = unreadable;
+        run.recover();
+        const QStringList log = run.log();
+        QVERIFY2(log.contains(line.replace(u"@"_s, run.source)), qPrintable(log.join(u'\n')));
+        QVERIFY(log.contains(u"Total scanned %1 files"_s.arg(scanned)));
+        QVERIFY(log.contains(u"Successfully recovered %1 files"_s.arg(recovered)));
+    }
+
+    void aRecoveryFolderTakenAwayMidRunIsMadeAgain() {
+        for (const bool renamed : {true, false}) {
+            Run run;
+            run.make({u"d/1.jpg"_s, u"d/2.jpg"_s, u"d/3.jpg"_s, u"d/4.jpg"_s, u"d/5.jpg"_s});
+            const QString moved = run.save + u"/moved"_s;
+            // Once the first copy is made the folder goes: later copies must neither follow it
+            // to its new place nor vanish with it.
+            putFaultsIn(run)->beforeEachEntry = [&](int index) {
+                if (index == 1)
+                    renamed ? QDir().rename(run.destination, moved)
+                            : QDir(run.destination).removeRecursively();
+            };
+            run.recover();
+            QVERIFY2(run.log().contains(u"Successfully recovered 5 files"_s),
+                     qPrintable(run.log().join(u'\n')));
+            QCOMPARE(listTree(run.destination).size(), 4);
+            QCOMPARE(listTree(moved).size(), renamed ? 1 : 0);
+            QVERIFY(QFileInfo(run.model->recoveredFiles().first().path()).isFile());
+        }
+    }
+
+    void onlyOurOwnStaleTemporariesAreRemoved() {
+        Run run;
+        run.make({u"x/new.jpg"_s});
+        const QString stale = run.destination + u"/x/.vellorin-0123456789abcdef.part"_s;
+        const QString fresh = run.destination + u"/x/.vellorin-fedcba9876543210.part"_s; // another run's
+        const QString foreign = run.destination + u"/x/.vellorin-notmadebyus.part"_s;
+        const QString folder = run.destination + u"/.vellorin-00000000000000aa.part"_s;
+        const QString link = run.destination + u"/.vellorin-00000000000000bb.part"_s;
+        for (const QString& path : {stale, fresh, foreign, folder + u"/kept"_s})
+            writeFile(path);
+        QCOMPARE(::symlink("/etc/hostname", native(link).c_str()), 0);
+        const time_t now = ::time(nullptr);
+        for (const QString& path : {stale, fresh, foreign, link}) {
+            const time_t when = path == fresh ? now + 3600 : now - 3600;
+            const struct timespec times[2] = {{when, 0}, {when, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, native(path).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        }
+        run.recover();
+        QCOMPARE(listTree(run.destination),
+                 (QStringList{u".vellorin-00000000000000aa.part/kept"_s, u".vellorin-00000000000000bb.part"_s,
+                              u"x/.vellorin-fedcba9876543210.part"_s, u"x/.vellorin-notmadebyus.part"_s,
+                              u"x/new.jpg"_s}));
+    }
+
+    void aSecondSavePanelAnsweredDuringARunChangesNothing() {
+        Run run;
+        run.make({u"a.jpg"_s});
+        const QString other = run.scratch.filePath(u"other"_s);
+        QDir().mkpath(other);
+        std::promise<void> release;
+        putFaultsIn(run)->beforeEachEntry = [released = release.get_future().share()](int) {
+            released.wait();
+        };
+        run.model->selectSourceLocation();
+        run.test.panels->answer(run.source);
+        settle(*run.test.queues);
+        run.model->selectSaveLocationAndStart();
+        run.model->selectSaveLocationAndStart(); // the panel is not modal: a second one opens
+        run.test.panels->answer(run.save);
+        QTRY_VERIFY(run.model->isRecovering());
+        run.test.panels->answer(other);
+        release.set_value();
+        settle(*run.test.queues);
+        QCOMPARE(run.log().count(u"Starting data recovery..."_s), 1);
+        QVERIFY(run.log().contains(u"Output path: "_s + run.save));
+        QCOMPARE(listTree(other), QStringList());
+        QCOMPARE(run.test.alerts->shown.size(), std::size_t(1)); // one completion alert
     }
 };
 

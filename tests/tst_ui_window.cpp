@@ -229,6 +229,19 @@ class WindowTest : public QObject {
         saveScreenshot(view.get(), u"log-panel"_s);
         QTest::mouseClick(view->stepsPanel()->showLogsToggle(), Qt::LeftButton);
         QVERIFY(!view->logPanel()->isVisible() && view->recoveredFilesPanel()->isVisible());
+
+        // A long log opened mid-run, and the next line: the lines are drawn over many turns,
+        // for longer than one scroll lasts, and the last one ends in view all the same.
+        for (int i = 0; i < 100000; ++i)
+            view->viewModel()->appendLog(
+                u"PhotoRec: line %1 of a long run, with enough text to wrap"_s.arg(i));
+        settle(*services->queues);
+        QTest::mouseClick(view->stepsPanel()->showLogsToggle(), Qt::LeftButton);
+        view->viewModel()->appendLog(u"the next line"_s);
+        QTRY_VERIFY(view->viewModel()->logText().endsWith(u"the next line\n"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(view->logPanel()->isCaughtUp() && !view->logPanel()->isScrollAnimating(),
+                                 60000);
+        QCOMPARE(text->verticalScrollBar()->value(), text->verticalScrollBar()->maximum());
     }
 };
 
