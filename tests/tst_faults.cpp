@@ -234,6 +234,38 @@ class FaultsTest : public QObject {
         verifyCopies(source, scratch.recovered);
     }
 
+    void twoItemsForOneNameKeepBothCopies() {
+        // Two sources give one destination name, as a case-insensitive save location does: an
+        // earlier run's copy is replaced, and the second copy of this run takes "stem (2).ext",
+        // cut at a character boundary to fit a folder entry of 255 bytes.
+        QTemporaryDir scratch;
+        const std::string name = std::string(200, 'x') + "\xc3\xa9" + std::string(49, 'y') + ".jpg";
+        const std::string out = native(scratch.filePath(u"out"_s));
+        for (const char* from : {"one", "two"})
+            writeFile(native(scratch.filePath(QString::fromLatin1(from))) + '/' + name, from);
+        writeFile(out + '/' + name, "earlier run");
+        struct CopyAll final : WalkVisitor {
+            std::unique_ptr<TreeCopier> copier;
+            std::vector<TreeCopier::Result> results;
+            void visitFile(const WalkEntry& entry) override {
+                results.push_back(
+                    copier->copy(entry, std::get<EntryStat>(PosixFileSystem().statEntry(entry))));
+            }
+            void folderError(std::string_view, const Error&) override {}
+            void entryError(std::string_view, const Error&) override {}
+        } copyAll;
+        PosixFileSystem fs;
+        copyAll.copier = fs.makeCopier(QFile::decodeName(out.c_str()));
+        QVERIFY(!fs.walk(scratch.filePath(u"one"_s), {}, copyAll) &&
+                !fs.walk(scratch.filePath(u"two"_s), {}, copyAll));
+        QCOMPARE(copyAll.results.size(), std::size_t(2));
+        QCOMPARE(readFile(copyAll.results[0].destination), QByteArray("one"));
+        QCOMPARE(readFile(copyAll.results[1].destination), QByteArray("two"));
+        const std::string given = copyAll.results[1].destination.substr(out.size() + 1);
+        QVERIFY(given.size() <= 255 && given.ends_with(" (2).jpg"));
+        QCOMPARE(QString::fromUtf8(given).toStdString(), given); // still valid UTF-8
+    }
+
     void anEngineKilledMidRunEndsInFailure() {
         Scratch scratch;
         // The engine writes a file, then waits, as a user's `kill -9` would find it.

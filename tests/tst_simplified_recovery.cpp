@@ -19,6 +19,7 @@
 #include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace vellorin;
@@ -376,6 +377,8 @@ class SimplifiedRecoveryTest : public QObject {
         Run run;
         run.make({u"a.txt"_s, u"src/Makefile"_s, u".profile"_s, u".git/config"_s});
         QCOMPARE(::mkfifo(native(run.source + u"/fifo"_s).c_str(), 0644), 0);
+        QCOMPARE(::mknod(native(run.source + u"/null"_s).c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        QCOMPARE(::symlink("loop", native(run.source + u"/loop"_s).c_str()), 0);
         const QString inside = run.source + u"/Vellorin/Recovery-1/recovered_files"_s;
         writeFile(inside + u"/old.txt"_s, "copied by an earlier run");
         QCOMPARE(::symlink("/proc", native(run.source + u"/proc-link"_s).c_str()), 0);
@@ -388,8 +391,8 @@ class SimplifiedRecoveryTest : public QObject {
         run.recover(run.source, inside);
         ::umount2(mountPoint.c_str(), MNT_DETACH);
         QCOMPARE(listTree(inside),
-                 (QStringList{u"a.txt"_s, u"old.txt"_s, u"proc-link"_s, u"src/Makefile"_s}));
-        QVERIFY(run.log().contains(u"Total scanned 3 files"_s));
+                 (QStringList{u"a.txt"_s, u"loop"_s, u"old.txt"_s, u"proc-link"_s, u"src/Makefile"_s}));
+        QVERIFY(run.log().contains(u"Total scanned 4 files"_s));
         run.recover(u"/proc"_s, run.destination);
         QVERIFY(run.log().contains(u"Total scanned 0 files"_s));
     }
