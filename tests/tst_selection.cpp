@@ -157,15 +157,18 @@ class SelectionTest : public QObject {
         s.chooseSource(s.folder(u"source"_s));
         s.test.gate->closed = true;
         s.model->selectSaveLocationAndStart();
+        s.model->selectSaveLocationAndStart(); // the panel is not modal: a second one opens
         s.test.panels->answer(s.folder(u"save"_s));
         s.settle();
         QVERIFY(s.model->isRecovering());
         QCOMPARE(s.model->statusColor(), Color::Blue);
         const QString log = s.model->logText();
         s.model->selectSaveLocationAndStart();
+        s.test.panels->answer(s.folder(u"other"_s)); // answered during the run: nothing happens
         s.settle();
         QVERIFY(s.test.panels->requests.empty());
         QCOMPARE(s.model->logText(), log);
+        QVERIFY(!QFileInfo::exists(s.scratch.filePath(u"other/recovered_files"_s)));
         QCOMPARE(s.test.gate->held.size(), std::size_t(1));
         s.test.gate->open();
         QTRY_VERIFY_WITH_TIMEOUT(!s.model->isRecovering(), 10000);

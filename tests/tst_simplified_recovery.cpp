@@ -11,7 +11,6 @@
 #include <QtTest>
 
 #include <filesystem>
-#include <future>
 #include <map>
 
 #include <fcntl.h>
@@ -477,31 +476,6 @@ class SimplifiedRecoveryTest : public QObject {
                  (QStringList{u".vellorin-00000000000000aa.part/kept"_s, u".vellorin-00000000000000bb.part"_s,
                               u"x/.vellorin-fedcba9876543210.part"_s, u"x/.vellorin-notmadebyus.part"_s,
                               u"x/new.jpg"_s}));
-    }
-
-    void aSecondSavePanelAnsweredDuringARunChangesNothing() {
-        Run run;
-        run.make({u"a.jpg"_s});
-        const QString other = run.scratch.filePath(u"other"_s);
-        QDir().mkpath(other);
-        std::promise<void> release;
-        putFaultsIn(run)->beforeEachEntry = [released = release.get_future().share()](int) {
-            released.wait();
-        };
-        run.model->selectSourceLocation();
-        run.test.panels->answer(run.source);
-        settle(*run.test.queues);
-        run.model->selectSaveLocationAndStart();
-        run.model->selectSaveLocationAndStart(); // the panel is not modal: a second one opens
-        run.test.panels->answer(run.save);
-        QTRY_VERIFY(run.model->isRecovering());
-        run.test.panels->answer(other);
-        release.set_value();
-        settle(*run.test.queues);
-        QCOMPARE(run.log().count(u"Starting data recovery..."_s), 1);
-        QVERIFY(run.log().contains(u"Output path: "_s + run.save));
-        QCOMPARE(listTree(other), QStringList());
-        QCOMPARE(run.test.alerts->shown.size(), std::size_t(1)); // one completion alert
     }
 };
 
