@@ -434,23 +434,29 @@ class SimplifiedRecoveryTest : public QObject {
     }
 
     void aRecoveryFolderTakenAwayMidRunIsMadeAgain() {
-        for (const bool renamed : {true, false}) {
+        enum Gone { Renamed, Deleted, SaveLocationDeleted };
+        for (const Gone gone : {Renamed, Deleted, SaveLocationDeleted}) {
             Run run;
             run.make({u"d/1.jpg"_s, u"d/2.jpg"_s, u"d/3.jpg"_s, u"d/4.jpg"_s, u"d/5.jpg"_s});
-            const QString moved = run.save + u"/moved"_s;
-            // Once the first copy is made the folder goes: later copies must neither follow it
-            // to its new place nor vanish with it.
+            const QString moved = run.scratch.filePath(u"moved"_s);
+            // Once the first copy is made the folder goes: later copies neither follow it to its
+            // new place nor vanish with it; a save location that is gone is not made again.
             putFaultsIn(run)->beforeEachEntry = [&](int index) {
                 if (index == 1)
-                    renamed ? QDir().rename(run.destination, moved)
-                            : QDir(run.destination).removeRecursively();
+                    gone == Renamed ? QDir().rename(run.destination, moved)
+                                    : QDir(gone == Deleted ? run.destination : run.save).removeRecursively();
             };
             run.recover();
-            QVERIFY2(run.log().contains(u"Successfully recovered 5 files"_s),
-                     qPrintable(run.log().join(u'\n')));
-            QCOMPARE(listTree(run.destination).size(), 4);
-            QCOMPARE(listTree(moved).size(), renamed ? 1 : 0);
-            QVERIFY(QFileInfo(run.model->recoveredFiles().first().path()).isFile());
+            const QStringList log = run.log();
+            QCOMPARE(
+                log.filter(u"Successfully recovered"_s),
+                QStringList{u"Successfully recovered %1 files"_s.arg(gone == SaveLocationDeleted ? 1 : 5)});
+            QCOMPARE(log.filter(u" - No such file or directory"_s).size(),
+                     gone == SaveLocationDeleted ? 4 : 0);
+            QCOMPARE(listTree(run.destination).size(), gone == SaveLocationDeleted ? 0 : 4);
+            QCOMPARE(listTree(moved).size(), gone == Renamed ? 1 : 0);
+            QVERIFY(!QFileInfo::exists(run.save) ||
+                    QFileInfo(run.model->recoveredFiles().first().path()).isFile());
         }
     }
 

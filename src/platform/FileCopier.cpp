@@ -1,7 +1,5 @@
 #include "platform/FileCopier.h"
 
-#include "platform/PosixFileSystem.h"
-
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -89,10 +87,11 @@ int FileCopier::destinationFolder(std::string_view relativeFolder, int& err) {
     }
     int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-        // The recovery folder itself went away during the run: it is made again, with any
-        // missing parents, as every other destination folder is.
-        if (const int made = makeDirectories(root_); made != 0) {
-            err = made;
+        // The recovery folder itself went away during the run: it is made again, as every
+        // other destination folder is. Its parent is not: a save location that is gone (a disk
+        // unplugged, its mount point removed) must not be made again on another disk.
+        if (::mkdir(root_.c_str(), 0777) != 0 && errno != EEXIST) {
+            err = errno;
             return -1;
         }
         fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -20,6 +20,13 @@ std::string nativePath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
+namespace {
+
+std::optional<Error> errnoError() {
+    return Error::fromErrno(errno);
+}
+
+// mkdir -p on bytes. An existing folder counts as success; an existing file does not.
 int makeDirectories(const std::string& path) {
     if (path.empty())
         return ENOENT;
@@ -46,12 +53,6 @@ int makeDirectories(const std::string& path) {
     if (err == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         return 0;
     return err;
-}
-
-namespace {
-
-std::optional<Error> errnoError() {
-    return Error::fromErrno(errno);
 }
 
 } // namespace

@@ -24,8 +24,4 @@ class PosixFileSystem : public FileSystem {
 // Encodes a display path to the file system's bytes.
 std::string nativePath(const QString& path);
 
-// mkdir -p on bytes: 0, or the error number. An existing folder counts as success; an
-// existing file does not.
-int makeDirectories(const std::string& path);
-
 } // namespace vellorin
