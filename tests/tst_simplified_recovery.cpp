@@ -107,12 +107,6 @@ std::shared_ptr<FaultyFileSystem> putFaultsIn(Run& run) {
     return faulty;
 }
 
-FileId idOf(const QString& path) {
-    struct stat st {};
-    ::stat(native(path).c_str(), &st);
-    return {st.st_dev, st.st_ino};
-}
-
 // Root reads whatever the permission bits say, so a case about permissions proves nothing as
 // root: the executable runs the function again as "nobody", and its result is this one's.
 int rerunAsNobody(const char* testFunction) {
@@ -422,7 +416,9 @@ class SimplifiedRecoveryTest : public QObject {
         run.make({u"a/1.jpg"_s, u"a/2.jpg"_s, u"a/3.jpg"_s, u"b/4.jpg"_s, u"top.jpg"_s, u"notes.xyz"_s});
         auto faulty = putFaultsIn(run);
         if (brokenFolder != u"-"_s) {
-            faulty->brokenFolder = idOf(run.source + u'/' + brokenFolder);
+            struct stat st {};
+            QCOMPARE(::stat(native(run.source + u'/' + brokenFolder).c_str(), &st), 0);
+            faulty->brokenFolder = FileId{st.st_dev, st.st_ino};
             faulty->entriesBeforeBreak = brokenFolder.isEmpty() ? 0 : 1;
         }
         faulty->unreadableName = unreadable;
