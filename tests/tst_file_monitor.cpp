@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace vellorin;
@@ -131,6 +132,14 @@ class FileMonitorTest : public QObject {
         QVERIFY(model->recoveredFiles().isEmpty());
         QCOMPARE(model->recoveredCount(), 0);
         QCOMPARE(model->statusMessage(), u"Recovered 0 files..."_s);
+
+        // Scans come every two seconds from the start of the monitor (its timer runs) until its stop.
+        model->startFileMonitor(scratch.path());
+        settle(*test.queues);
+        QVERIFY(model->fileMonitorTimer() && model->fileMonitorTimer()->interval() == 2000);
+        model->stopFileMonitor();
+        settle(*test.queues);
+        QVERIFY(!model->fileMonitorTimer());
     }
 };
 
