@@ -150,7 +150,9 @@ class FaultsTest : public QObject {
             if (QTest::currentTestFailed())
                 return qWarning("after run %d", run);
         }
-        QVERIFY(readRawTree(scratch.source) == source);
+        // The source untouched, and the killed runs' temporaries gone with the last run.
+        QVERIFY(readRawTree(scratch.source) == source &&
+                listTree(scratch.recovered).filter(u".vellorin-"_s).isEmpty());
     }
 
     void aSaveLocationThatFillsUpFailsEachCopyCleanly() {
