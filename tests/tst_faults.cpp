@@ -261,8 +261,8 @@ class FaultsTest : public QObject {
         QVERIFY(!fs.walk(scratch.filePath(u"one"_s), {}, copyAll) &&
                 !fs.walk(scratch.filePath(u"two"_s), {}, copyAll));
         QCOMPARE(copyAll.results.size(), std::size_t(2));
-        QCOMPARE(readFile(copyAll.results[0].destination), QByteArray("one"));
-        QCOMPARE(readFile(copyAll.results[1].destination), QByteArray("two"));
+        QVERIFY(readFile(copyAll.results[0].destination) == "one" &&
+                readFile(copyAll.results[1].destination) == "two");
         const std::string given = copyAll.results[1].destination.substr(out.size() + 1);
         QVERIFY(given.size() <= 255 && given.ends_with(" (2).jpg"));
         QCOMPARE(QString::fromUtf8(given).toStdString(), given); // still valid UTF-8

@@ -7,7 +7,6 @@
 #include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 using namespace vellorin;
