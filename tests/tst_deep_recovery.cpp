@@ -147,9 +147,6 @@ class DeepRecoveryTest : public QObject {
         QTest::addColumn<QByteArray>("pending");
         QTest::newRow("two bytes cut after one")
             << QByteArrayList{"a\xc3", "\xa9z"} << QByteArrayList{"a", "\xc3\xa9z"} << QByteArray();
-        QTest::newRow("four bytes cut after three")
-            << QByteArrayList{"x\xf0\x9f\x93", "\xb7"} << QByteArrayList{"x", "\xf0\x9f\x93\xb7"}
-            << QByteArray();
         QTest::newRow("one character over three reads")
             << QByteArrayList{"\xf0", "\x9f", "\x93\xb7!"} << QByteArrayList{"", "", "\xf0\x9f\x93\xb7!"}
             << QByteArray();

@@ -86,6 +86,23 @@ class RealEngineTest : public QObject {
         run.check();
         QCOMPARE(sha256Of(image), before);
     }
+
+    void recoversEveryPictureBehindAMountedExt4Folder() {
+        RealRun run;
+        const QString image = run.scratch.filePath(u"disk.img"_s), mounted = run.scratch.filePath(u"m"_s);
+        // Made and emptied of one picture without mounting; then mounted read-only, without
+        // journal replay, so that the mount writes nothing either.
+        QVERIFY(runTool(u"mkfs.ext4"_s, {u"-qd"_s, run.scratch.filePath(u"originals"_s), image, u"8M"_s}));
+        QVERIFY(runTool(u"debugfs"_s, {u"-w"_s, u"-R"_s, u"rm picture1.png"_s, image}));
+        QVERIFY(QDir().mkpath(mounted) &&
+                runTool(u"mount"_s, {u"-o"_s, u"loop,ro,noload"_s, image, mounted}));
+        QVERIFY(run.run(mounted));
+        QVERIFY(runTool(u"umount"_s, {u"-d"_s, mounted}));
+        // The script searched the device behind the folder, not the folder.
+        QVERIFY2(run.model->logText().contains(u"PhotoRec: Scanning /dev/loop"_s),
+                 qPrintable(run.model->logText()));
+        run.check();
+    }
 };
 
 QTEST_MAIN(RealEngineTest)

@@ -116,6 +116,10 @@ int rerunAsNobody(const char* testFunction) {
     if (!nobody || !QFile::copy(QCoreApplication::applicationFilePath(), copy))
         return -1;
     ::chmod(QFile::encodeName(folder.path()).constData(), 0755);
+    // So may ThreadSanitizer's suppressions (named last in its options), which it must read.
+    const QString tsan = qEnvironmentVariable("TSAN_OPTIONS"), supp = tsan.section(u"suppressions="_s, 1);
+    if (!supp.isEmpty() && QFile::copy(supp, folder.filePath(u"tsan.supp"_s)))
+        qputenv("TSAN_OPTIONS", QString(tsan).replace(supp, folder.filePath(u"tsan.supp"_s)).toUtf8());
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.setChildProcessModifier([user = *nobody] {
@@ -205,8 +209,6 @@ class SimplifiedRecoveryTest : public QObject {
 
     void linesAreStampedWhenTheyReachTheLog() {
         Run run;
-        run.test.clock->set(QDateTime(QDate(2026, 3, 1), QTime(9, 15, 0)));
-        QSignalSpy appended(run.model.get(), &RecoveryViewModel::logLineAppended);
         run.model->appendLog(u"Scan completed!"_s);
         run.model->appendLog(u"  two\nlines  \n"_s); // taken as given
         QVERIFY(run.model->logText().isEmpty());     // posted, not written in the call
@@ -215,16 +217,6 @@ class SimplifiedRecoveryTest : public QObject {
         settle(*run.test.queues);
         const QString stamp = u'[' + formatLogTime(reached) + u"] "_s;
         QCOMPARE(run.model->logText(), stamp + u"Scan completed!\n"_s + stamp + u"  two\nlines  \n\n"_s);
-        QCOMPARE(appended.at(0).at(0).toString(), stamp + u"Scan completed!\n"_s);
-    }
-
-    void theCompletionAlertOutlivesTheModel() {
-        Run run;
-        run.test.alerts->answers = {0};
-        run.model->completeRecovery(0, u"/done"_s);
-        run.model.reset();
-        settle(*run.test.queues);
-        QCOMPARE(run.test.workspace->opened, QStringList{u"/done"_s});
     }
 
     void runsThatEndBeforeCopying_data() {
@@ -392,25 +384,25 @@ class SimplifiedRecoveryTest : public QObject {
     void walkFaultsAreLoggedAndTheWalkGoesOn_data() {
         QTest::addColumn<QString>("brokenFolder"); // relative to the source; "-" for none
         QTest::addColumn<QString>("unreadable");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<int>("scanned");
-        QTest::addColumn<int>("recovered");
+        QTest::addColumn<QStringList>("lines"); // each in the log; "@" is the source
         // The source: a/1.jpg a/2.jpg a/3.jpg b/4.jpg top.jpg notes.xyz
         QTest::newRow("a folder's listing breaks off")
-            << u"a"_s << QString() << u"Enumeration error: @/a - Input/output error"_s << 4 << 3;
+            << u"a"_s << QString()
+            << QStringList{u"Enumeration error: @/a - Input/output error"_s, u"Total scanned 4 files"_s,
+                           u"Successfully recovered 3 files"_s};
         QTest::newRow("the source's own listing breaks off")
-            << QString() << QString() << u"Enumeration error: @ - Input/output error"_s << 0 << 0;
+            << QString() << QString()
+            << QStringList{u"Enumeration error: @ - Input/output error"_s, u"Total scanned 0 files"_s};
         QTest::newRow("a file that does not qualify cannot be read")
-            << u"-"_s << u"notes.xyz"_s << u"Failed to read file info: @/notes.xyz - Input/output error"_s
-            << 5 << 5;
+            << u"-"_s << u"notes.xyz"_s
+            << QStringList{u"Failed to read file info: @/notes.xyz - Input/output error"_s,
+                           u"Total scanned 5 files"_s, u"Successfully recovered 5 files"_s};
     }
 
     void walkFaultsAreLoggedAndTheWalkGoesOn() {
         QFETCH(QString, brokenFolder);
         QFETCH(QString, unreadable);
-        QFETCH(QString, line);
-        QFETCH(int, scanned);
-        QFETCH(int, recovered);
+        QFETCH(QStringList, lines);
         Run run;
         run.make({u"a/1.jpg"_s, u"a/2.jpg"_s, u"a/3.jpg"_s, u"b/4.jpg"_s, u"top.jpg"_s, u"notes.xyz"_s});
         auto faulty = putFaultsIn(run);
@@ -422,10 +414,8 @@ class SimplifiedRecoveryTest : public QObject {
         }
         faulty->unreadableName = unreadable;
         run.recover();
-        const QStringList log = run.log();
-        QVERIFY2(log.contains(line.replace(u"@"_s, run.source)), qPrintable(log.join(u'\n')));
-        QVERIFY(log.contains(u"Total scanned %1 files"_s.arg(scanned)));
-        QVERIFY(log.contains(u"Successfully recovered %1 files"_s.arg(recovered)));
+        for (const QString& line : lines.replaceInStrings(u"@"_s, run.source))
+            QVERIFY2(run.log().contains(line), qPrintable(run.log().join(u'\n')));
     }
 
     void aRecoveryFolderTakenAwayMidRunIsMadeAgain() {
