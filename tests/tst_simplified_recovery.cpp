@@ -147,7 +147,7 @@ class SimplifiedRecoveryTest : public QObject {
         QCOMPARE(::mkfifo(native(run.source + u"/pipe.jpg"_s).c_str(), 0644), 0); // a copy would block on it
         const std::string dated = native(run.source + u"/DCIM/100CANON/IMG_0001.JPG"_s);
         const struct timespec times[2] = {{1'600'000'000, 0}, {1'500'000'000, 123'000'000}};
-        QVERIFY(::chmod(dated.c_str(), 0640) == 0 && ::utimensat(AT_FDCWD, dated.c_str(), times, 0) == 0);
+        QVERIFY(::chmod(dated.c_str(), 06750) == 0 && ::utimensat(AT_FDCWD, dated.c_str(), times, 0) == 0);
 
         RecoveryViewModel& model = *run.model;
         model.selectSourceLocation();
@@ -195,7 +195,7 @@ class SimplifiedRecoveryTest : public QObject {
         QCOMPARE(QFile::symLinkTarget(out + u"/link.jpg"_s), out + u"/photo.jpeg"_s);
         struct stat copied {};
         QCOMPARE(::stat(native(out + u"/DCIM/100CANON/IMG_0001.JPG"_s).c_str(), &copied), 0);
-        QCOMPARE(copied.st_mode & 07777, mode_t(0640));
+        QCOMPARE(copied.st_mode & 07777, mode_t(0750)); // without set-user-ID and set-group-ID
         QCOMPARE(copied.st_mtim.tv_sec * 1'000'000'000LL + copied.st_mtim.tv_nsec,
                  1'500'000'000'123'000'000LL);
 

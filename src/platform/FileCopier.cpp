@@ -275,7 +275,9 @@ FileCopier::Result FileCopier::copy(const WalkEntry& entry, const EntryStat& sta
         }
         int copyErr = copyData(in, out);
         ::close(in);
-        if (copyErr == 0 && ::fchmod(out, source.st_mode & 07777) != 0)
+        // Permission bits only: a set-user-ID, set-group-ID or sticky bit from the scanned
+        // media must never reach a copy that the user may run.
+        if (copyErr == 0 && ::fchmod(out, source.st_mode & 0777) != 0)
             copyErr = errno;
         const struct timespec times[2] = {source.st_atim, source.st_mtim};
         if (copyErr == 0 && ::futimens(out, times) != 0)

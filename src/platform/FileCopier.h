@@ -12,7 +12,7 @@ namespace vellorin {
 // The copier behind FileSystem::makeCopier.
 //
 // Each copy is written under a hidden temporary name and renamed into place once complete,
-// with the source's permissions and modification time, so an interrupted run never leaves
+// with the source's permission bits and modification time, so an interrupted run never leaves
 // a truncated file under a recovered name and a failed copy never destroys an earlier good
 // one. Folders in the destination are made and entered without following links, so a link
 // recovered earlier can never redirect a copy out of the destination.
