@@ -22,11 +22,13 @@ constexpr std::string_view kTemporaryPrefix = ".vellorin-";
 constexpr std::string_view kTemporarySuffix = ".part";
 constexpr std::size_t kTemporaryDigits = 16;
 
+// Made and recognised from the same three parts, so that the sweep of leftovers can never
+// drift from the names the copies are written under.
 std::string temporaryName() {
-    char name[40];
-    std::snprintf(name, sizeof name, ".vellorin-%016llx.part",
+    char digits[kTemporaryDigits + 1];
+    std::snprintf(digits, sizeof digits, "%016llx",
                   static_cast<unsigned long long>(QRandomGenerator::global()->generate64()));
-    return name;
+    return std::string(kTemporaryPrefix) + digits + std::string(kTemporarySuffix);
 }
 
 constexpr std::size_t kNameMax = 255;
