@@ -8,6 +8,12 @@
 # Recovered files land in RECOVERY_DIRECTORY/recup_dir.N/; the engine's log, session and report
 # files are kept under hidden names there, so the application lists only recovered files.
 #
+# The engine never reads SOURCE itself and never runs with more rights than the caller: it scans
+# Vellorin's read-only view of the device (vellorin-source-view), served from a descriptor.
+# When descriptor 3 is open read-only on that very device or image, it is the one served (the
+# application hands on the descriptor the disk service opened for it); otherwise this script
+# opens the device itself, as the caller.
+#
 # Exit status: 0 when the search ran to its end; non-zero otherwise. PhotoRec's own status is
 # no verdict (it exits 0 after a syntax error, for one), so this script decides.
 #
@@ -20,8 +26,12 @@ shopt -s nullglob
 # hang-up must not end this script or the engine (ignored signals stay ignored across exec).
 trap '' PIPE HUP
 
-readonly kElevatedMarker=--vellorin-elevated
 readonly kCommands=partition_none,options,paranoid,fileopt,everything,enable,wholespace,search
+readonly kViewType=fuse.vellorin-source-view
+# A save location this close to full, with the engine making no progress for this long, has
+# stopped the search: PhotoRec then waits for space forever, at full processor load.
+readonly kFullBelowBytes=$((64 * 1024 * 1024))
+readonly kStalledSeconds=10
 
 # One plain line; a reader that went away is no reason to stop.
 say() {
@@ -37,11 +47,6 @@ absolute() {
     esac
 }
 
-elevated=0
-if [ "$#" -eq 4 ] && [ "$1" = "$kElevatedMarker" ]; then
-    elevated=1
-    shift
-fi
 if [ "$#" -ne 3 ]; then
     say "Usage: photorec_auto.sh PHOTOREC SOURCE RECOVERY_DIRECTORY"
     exit 2
@@ -50,6 +55,8 @@ fi
 engine=$(absolute "$1")
 source_path=$(absolute "$2")
 recovery=$(absolute "$3")
+script_folder=$(dirname -- "$(readlink -f -- "${BASH_SOURCE[0]}")")
+view_helper=$script_folder/../../libexec/vellorin/vellorin-source-view
 
 if [ ! -f "$engine" ] || [ ! -x "$engine" ]; then
     say "PhotoRec cannot be run from $engine. Install it with: sudo apt install testdisk"
@@ -58,6 +65,10 @@ fi
 if [ ! -d "$recovery" ] || [ ! -w "$recovery" ]; then
     say "The recovery folder $recovery does not exist or cannot be written to."
     exit 4
+fi
+if [ ! -x "$view_helper" ]; then
+    say "Vellorin's source view ($view_helper) is missing, so the engine has nothing to read; reinstall Vellorin."
+    exit 3
 fi
 
 # The raw data to scan: a device or an image as given, or the device that holds a folder.
@@ -84,14 +95,19 @@ device_family() {
     stat -L -c '%Hr:%Lr' "$1" 2>/dev/null
 }
 
-# Device numbers that hold a folder: the file system's own, and its backing device's.
-folder_devices() {
+# Device numbers that hold a path: its file system's own and its backing device's; when that
+# device is a loop device, also those that hold its image file, so that a save location on a
+# mounted image counts as being on the disk that holds the image.
+path_devices() {
+    local depth=${2:-0} holder image
     stat -c '%Hd:%Ld' "$1" 2>/dev/null
-    local holder
     holder=$(findmnt -n -o SOURCE -T "$1" 2>/dev/null | head -n 1)
     holder=${holder%%\[*}
-    if [ -n "$holder" ] && [ -b "$holder" ]; then
-        stat -L -c '%Hr:%Lr' "$holder" 2>/dev/null
+    [ -n "$holder" ] && [ -b "$holder" ] || return 0
+    stat -L -c '%Hr:%Lr' "$holder" 2>/dev/null
+    image=$(cat -- "/sys/class/block/$(basename -- "$(readlink -f -- "$holder")")/loop/backing_file" 2>/dev/null)
+    if [ -n "$image" ] && [ "$depth" -lt 4 ]; then
+        path_devices "$image" $((depth + 1))
     fi
 }
 
@@ -105,7 +121,7 @@ holds_recovery() {
         while IFS= read -r member; do
             [ "$member" != "$held" ] || return 0
         done <<<"$family"
-    done < <(folder_devices "$recovery")
+    done < <(path_devices "$recovery")
     return 1
 }
 
@@ -124,58 +140,144 @@ else
     done < <(losetup -n -O NAME -j "$device" 2>/dev/null)
 fi
 
-if [ ! -r "$device" ]; then
-    if [ "$elevated" -eq 1 ]; then
-        say "Cannot read $device even with administrator rights."
+# Descriptor 3 is served only when it is open for reading only, on the device or the image
+# found above: whatever else a caller left there is closed, never read.
+handed_descriptor_fits() {
+    local flags
+    [ -e /dev/fd/3 ] || return 1
+    flags=$(sed -n 's/^flags:[[:space:]]*//p' "/proc/$$/fdinfo/3" 2>/dev/null)
+    case $flags in '' | *[!0-7]*) return 1 ;; esac
+    [ $((8#$flags & 3)) -eq 0 ] || return 1
+    if [ -b "$device" ]; then
+        [ -b /dev/fd/3 ] && [ "$(stat -L -c '%t:%T' /dev/fd/3)" = "$(stat -L -c '%t:%T' -- "$device")" ]
+    else
+        [ -f /dev/fd/3 ] && [ "$(stat -L -c '%d:%i' /dev/fd/3)" = "$(stat -L -c '%d:%i' -- "$device")" ]
+    fi
+}
+
+if ! handed_descriptor_fits 2>/dev/null; then
+    exec 3<&-
+    if ! exec 3<"$device"; then
+        say "Reading $device needs permission that this user does not have. Start the search from Vellorin, which asks the disk service (udisks2) for read-only access, or add your user to the \"disk\" group and log in again, or choose a disk image file you can read."
         exit 6
     fi
-    if [ -n "${DISPLAY-}${WAYLAND_DISPLAY-}" ] && command -v pkexec >/dev/null 2>&1 &&
-        { [ -x /usr/lib/polkit-1/polkitd ] || [ -x /usr/libexec/polkitd ]; }; then
-        say "Reading $device needs administrator rights; asking for them..."
-        script=$(readlink -f -- "${BASH_SOURCE[0]}")
-        pkexec /bin/bash "$script" "$kElevatedMarker" "$engine" "$source_path" "$recovery"
-        status=$?
-        if [ "$status" -eq 126 ] || [ "$status" -eq 127 ]; then
-            say "Administrator rights were not granted, so $device cannot be read."
-        fi
-        exit "$status"
-    fi
-    say "Cannot read $device: reading a whole disk needs administrator rights, and no graphical password prompt (polkit with a display) is available here. Add your user to the \"disk\" group, run the search from a desktop session, or choose a disk image file you can read."
-    exit 6
-fi
+fi 2>/dev/null
 
-# The engine works in a hidden folder: its log and session files never show up as results.
-workdir=$recovery/.photorec
-if ! mkdir -p -- "$workdir"; then
-    say "Cannot create $workdir."
+# Views of this user's whose helper has gone (killed, say) stay mounted and answer nothing;
+# they are taken down lazily, so that an engine still holding one open cannot block it.
+unmount_stale_views() {
+    local target
+    while IFS= read -r target; do
+        target=$(printf '%b' "$target") # findmnt writes a space in a path as \x20
+        if [ -d "$target" ] && [ -O "$target" ] && ! stat -- "$target/source" >/dev/null 2>&1; then
+            fusermount3 -u -z -- "$target" >/dev/null 2>&1 && rmdir -- "$target" 2>/dev/null
+        fi
+    done < <(findmnt -rn -t "$kViewType" -o TARGET 2>/dev/null)
+}
+
+# A private folder of this user's for the views: under $XDG_RUNTIME_DIR when the session has
+# one, else in the temporary folder; never one that another user made or that is a link.
+views_root() {
+    local base=${XDG_RUNTIME_DIR-}
+    if [ -z "$base" ] || [ ! -d "$base" ] || [ ! -O "$base" ]; then
+        base=${TMPDIR:-/tmp}
+    fi
+    local root=$base/vellorin-views-$(id -u)
+    mkdir -m 0700 -- "$root" 2>/dev/null
+    if [ -d "$root" ] && [ ! -L "$root" ] && [ -O "$root" ]; then
+        chmod 0700 -- "$root" && printf '%s' "$root" && return 0
+    fi
+    mktemp -d -- "$base/vellorin-views-XXXXXX"
+}
+
+unmount_stale_views
+views=$(views_root) || views=
+view=
+if [ -n "$views" ]; then
+    view=$(mktemp -d -- "$views/view.XXXXXX" 2>/dev/null)
+fi
+if [ -z "$view" ]; then
+    say "Cannot make a private folder for the view of $device."
     exit 4
 fi
-rm -f -- "$workdir/photorec.ses"
+
+view_pid=
+stop_view() {
+    if [ -n "$view_pid" ]; then
+        kill -TERM "$view_pid" 2>/dev/null
+        wait "$view_pid" 2>/dev/null
+        view_pid=
+    fi
+    if [ -n "$view" ]; then
+        fusermount3 -u -z -- "$view" >/dev/null 2>&1
+        rmdir -- "$view" 2>/dev/null
+    fi
+}
+trap stop_view EXIT
+
+# The helper gets descriptor 3 and nothing else of ours; the script lets go of it at once, so
+# the engine, started later, can never inherit it.
+"$view_helper" --fd 3 "$view" </dev/null 2>&1 &
+view_pid=$!
+exec 3<&-
+for _ in $(seq 100); do
+    [ -f "$view/source" ] && break
+    kill -0 "$view_pid" 2>/dev/null || break
+    sleep 0.1
+done
+if [ ! -f "$view/source" ]; then
+    say "Vellorin's read-only view of $device could not be started, so the engine has nothing to read."
+    exit 1
+fi
+view_source=$view/source
+
+# The engine works in a hidden folder of its own: its log and session files never show up as
+# results, and nothing planted there beforehand (a link named like its log, say) is followed.
+workdir=$recovery/.photorec
+mkdir -m 0700 -- "$workdir" 2>/dev/null
+if [ -L "$workdir" ] || [ ! -d "$workdir" ] || [ ! -O "$workdir" ] || ! chmod 0700 -- "$workdir"; then
+    workdir=$(mktemp -d -- "$recovery/.photorec.XXXXXX") || {
+        say "Cannot create a working folder in $recovery."
+        exit 4
+    }
+fi
 log=$workdir/photorec.log
+for planted in "$log" "$workdir/photorec.ses"; do
+    if [ -L "$planted" ] || { [ -e "$planted" ] && [ ! -f "$planted" ]; }; then
+        rm -rf -- "$planted"
+    fi
+done
+rm -f -- "$workdir/photorec.ses"
 log_start=0
 if [ -f "$log" ]; then
     log_start=$(stat -c %s -- "$log")
 fi
 
-# PhotoRec reads every argument that is exactly one of its option words as that option.
-device_arg=$device
-case $device_arg in
-/log | /debug | /d | /cmd | /nosetlocale | /version | /help | /all) device_arg=/.$device_arg ;;
-esac
-
-if [ -b "$device" ]; then
-    size=$(lsblk -bdno SIZE "$device" 2>/dev/null | head -n 1)
-else
-    size=$(stat -L -c %s -- "$device" 2>/dev/null)
-fi
+size=$(stat -L -c %s -- "$view_source" 2>/dev/null)
 case ${size-} in '' | *[!0-9]*) size=0 ;; esac
+
+# The engine's folders from earlier runs, or another user's in a shared recovery folder, are
+# left alone: only folders this run made are touched or counted.
+declare -A earlier_folders=()
+for folder in "$recovery"/recup_dir.*; do
+    earlier_folders[$folder]=1
+done
+run_folders() {
+    local folder
+    for folder in "$recovery"/recup_dir.*; do
+        if [ -z "${earlier_folders[$folder]-}" ] && [ -d "$folder" ] && [ ! -L "$folder" ] && [ -O "$folder" ]; then
+            printf '%s\n' "$folder"
+        fi
+    done
+}
 
 # Moves the engine's report.xml out of the list; the engine keeps writing to the open file.
 hide_reports() {
-    local report
-    for report in "$recovery"/recup_dir.*/report.xml; do
-        mv -f -- "$report" "${report%/report.xml}/.report.xml" 2>/dev/null
-    done
+    local folder
+    while IFS= read -r folder; do
+        [ -f "$folder/report.xml" ] && [ ! -L "$folder/report.xml" ] &&
+            mv -f -- "$folder/report.xml" "$folder/.report.xml" 2>/dev/null
+    done < <(run_folders)
 }
 
 # Counted by globbing below the quoted folder: a folder name such as "Photos [2024]" would be
@@ -183,11 +285,33 @@ hide_reports() {
 count_recovered() {
     local folder found=0
     local -a files
-    for folder in "$recovery"/recup_dir.*/; do
-        files=("$folder"[!.]*)
+    while IFS= read -r folder; do
+        files=("$folder"/[!.]*)
         found=$((found + ${#files[@]}))
-    done
+    done < <(run_folders)
     printf '%s\n' "$found"
+}
+
+# What the engine has done so far: what it read and how many files it wrote. Unchanged while
+# it waits for space on a full save location.
+engine_progress() {
+    printf '%s %s\n' "$(sed -n 's/^rchar: //p' "/proc/$engine_pid/io" 2>/dev/null)" "$(count_recovered)"
+}
+
+save_location_is_full() {
+    local free
+    free=$(stat -f -c '%a * %S' -- "$recovery" 2>/dev/null) || return 1
+    [ $((free)) -lt "$kFullBelowBytes" ]
+}
+
+stop_engine() {
+    kill -TERM "$engine_pid" 2>/dev/null
+    for _ in $(seq 30); do
+        kill -0 "$engine_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -KILL "$engine_pid" 2>/dev/null
+    wait "$engine_pid" 2>/dev/null
 }
 
 if [ "$size" -gt 0 ]; then
@@ -196,16 +320,21 @@ else
     say "Scanning $device for every file type PhotoRec knows, over the whole space; recovered files go to $recovery"
 fi
 
-# The engine's screen output (an ncurses display even in /cmd mode) is never passed on.
+# The engine's screen output (an ncurses display even in /cmd mode) is never passed on. The
+# engine is run by its path alone: "env" would take a path holding "=" for a setting.
 (
     cd -- "$workdir" || exit 1
-    exec env TERM=dumb "$engine" /log /d "$recovery/recup_dir" /cmd "$device_arg" "$kCommands"
+    export TERM=dumb
+    exec "$engine" /log /d "$recovery/recup_dir" /cmd "$view_source" "$kCommands"
 ) </dev/null >/dev/null 2>&1 &
 engine_pid=$!
 
 started=$SECONDS
 last_report=$SECONDS
+last_progress=
+progress_seen=$SECONDS
 engine_status=0
+stopped_for=
 while :; do
     sleep 1 &
     ticker=$!
@@ -228,35 +357,54 @@ while :; do
         break
     fi
     hide_reports
+    if ! kill -0 "$view_pid" 2>/dev/null; then
+        stopped_for=view
+        stop_engine
+        break
+    fi
+    progress_now=$(engine_progress)
+    if [ "$progress_now" != "$last_progress" ]; then
+        last_progress=$progress_now
+        progress_seen=$SECONDS
+    elif [ $((SECONDS - progress_seen)) -ge "$kStalledSeconds" ] && save_location_is_full; then
+        stopped_for=full
+        stop_engine
+        break
+    fi
     if [ $((SECONDS - last_report)) -ge 3 ]; then
         last_report=$SECONDS
         progress=
-        if [ "$size" -gt 0 ] && [ -r "/proc/$engine_pid/io" ]; then
-            read_bytes=$(sed -n 's/^rchar: //p' "/proc/$engine_pid/io" 2>/dev/null)
-            case ${read_bytes-} in
-            '' | *[!0-9]*) ;;
-            *)
+        read_bytes=${progress_now%% *}
+        case $read_bytes in
+        '' | *[!0-9]*) ;;
+        *)
+            if [ "$size" -gt 0 ]; then
                 percent=$((read_bytes * 100 / size))
                 [ "$percent" -le 99 ] || percent=99
                 progress="$percent% read, "
-                ;;
-            esac
-        fi
+            fi
+            ;;
+        esac
         say "Searching... ${progress}$(count_recovered) files recovered so far, $((SECONDS - started)) s elapsed"
     fi
 done
 hide_reports
 
+case $stopped_for in
+full)
+    say "The save location is full: $(count_recovered) files were recovered before it filled up."
+    exit 7
+    ;;
+view)
+    say "Vellorin's read-only view of $device stopped before the search ended, so the search was stopped; nothing on $device was changed."
+    exit 1
+    ;;
+esac
+
 # What this run appended to the engine's log.
 run_log=
 if [ -f "$log" ]; then
     run_log=$(tail -c +"$((log_start + 1))" -- "$log" 2>/dev/null)
-fi
-
-if [ "$elevated" -eq 1 ] && [ -n "${PKEXEC_UID-}" ]; then
-    # Files written as root go back to the user who asked for the search.
-    owner_group=$(id -g -- "$PKEXEC_UID" 2>/dev/null || printf '%s' "$PKEXEC_UID")
-    chown -R -h -- "$PKEXEC_UID:$owner_group" "$workdir" "$recovery"/recup_dir.* 2>/dev/null
 fi
 
 if [ "$engine_status" -gt 128 ]; then

@@ -12,13 +12,17 @@ namespace vellorin {
 class EngineProcess;
 
 // Makes engine processes: a program with an argument vector (never a shell string), standard
-// output and standard error on one pipe, a working directory, and no other inherited descriptor.
+// output and standard error on one pipe, a working directory, and no other inherited descriptor
+// but the one handed on by name.
 class EngineLauncher {
   public:
     struct Command {
         QString program;
         QStringList arguments; // without the program itself
         QString workingDirectory;
+        // Open in the child as descriptor 3 when set: the source's read-only descriptor, which
+        // the engine script hands on to the source view. The caller keeps it open until launch.
+        int handedDescriptor = -1;
     };
     struct Handlers {
         // Each chunk one read returned, never empty, in order, on the reader thread.

@@ -44,6 +44,9 @@ class FileSystem {
     virtual bool isReadable(const QString& path) = 0;
     // Creates the folder and any missing parents; an existing folder is success.
     virtual std::optional<Error> createDirectories(const QString& path) = 0;
+    // Creates one folder, in a parent that exists, that only this user may enter (0700). An
+    // existing one is used only when it is a folder of this user's and not a link.
+    virtual std::optional<Error> createPrivateDirectory(const QString& path) = 0;
     virtual std::optional<Error> removeItem(const QString& path) = 0;
     // Writes through a temporary file renamed into place.
     virtual std::optional<Error> writeAtomically(const QString& path, const QByteArray& data) = 0;

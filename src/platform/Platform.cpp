@@ -9,6 +9,7 @@
 #include "platform/PosixEngineLauncher.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtQueues.h"
+#include "platform/SystemDiskAccess.h"
 #include "platform/UserSettings.h"
 
 namespace vellorin {
@@ -25,6 +26,7 @@ Platform Platform::system() {
     p.panels = std::make_shared<FileDialogPanels>();
     p.resources = std::make_shared<ExecutableResources>();
     p.engine = std::make_shared<PosixEngineLauncher>();
+    p.disks = std::make_shared<SystemDiskAccess>();
     return p;
 }
 

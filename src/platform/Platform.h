@@ -14,6 +14,7 @@ class Panels;
 class Settings;
 class Resources;
 class EngineLauncher;
+class DiskAccess;
 
 // Every service the workflow uses to reach the system, handed to the view model when it
 // is made. Tests replace any of them.
@@ -28,6 +29,7 @@ struct Platform {
     std::shared_ptr<Settings> settings;
     std::shared_ptr<Resources> resources;
     std::shared_ptr<EngineLauncher> engine;
+    std::shared_ptr<DiskAccess> disks;
 
     // The production services. Needs a QApplication.
     static Platform system();

@@ -30,6 +30,8 @@ namespace {
 // pipe open does not hold the exit up any longer than this.
 constexpr auto kOutputGrace = std::chrono::milliseconds(250);
 constexpr std::size_t kReadSize = 64 * 1024;
+// Where the engine script looks for the source's descriptor.
+constexpr int kHandedDescriptor = 3;
 
 struct Shared {
     std::mutex mutex;
@@ -113,7 +115,14 @@ class PosixEngineProcess final : public EngineProcess {
         // process, even one a library opened without O_CLOEXEC, is closed in the child.
         posix_spawn_file_actions_adddup2(&actions, writeEnd, STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, writeEnd, STDERR_FILENO);
-        posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+        int firstClosed = STDERR_FILENO + 1;
+        if (command_.handedDescriptor >= 0) {
+            // Never already 3 here (handed-on descriptors are kept higher), so dup2 makes a
+            // copy without close-on-exec.
+            posix_spawn_file_actions_adddup2(&actions, command_.handedDescriptor, kHandedDescriptor);
+            firstClosed = kHandedDescriptor + 1;
+        }
+        posix_spawn_file_actions_addclosefrom_np(&actions, firstClosed);
         if (!directory.empty())
             posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
         // The engine runs in a session of its own, so that a terminal's hang-up or Ctrl+C

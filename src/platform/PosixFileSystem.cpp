@@ -72,6 +72,24 @@ std::optional<Error> PosixFileSystem::createDirectories(const QString& path) {
     return std::nullopt;
 }
 
+std::optional<Error> PosixFileSystem::createPrivateDirectory(const QString& path) {
+    const std::string native = nativePath(path);
+    if (::mkdir(native.c_str(), 0700) != 0 && errno != EEXIST)
+        return errnoError();
+    // Opened without following a link, so that the folder checked is the folder made private.
+    const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errnoError();
+    struct stat st {};
+    const bool ours = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::fchmod(fd, 0700) == 0;
+    ::close(fd);
+    if (ours)
+        return std::nullopt;
+    Error error = Error::fromErrno(EPERM);
+    error.description = path + QStringLiteral(" belongs to another user");
+    return error;
+}
+
 std::optional<Error> PosixFileSystem::removeItem(const QString& path) {
     std::error_code ec;
     std::filesystem::remove_all(std::filesystem::path(nativePath(path)), ec);

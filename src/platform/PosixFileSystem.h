@@ -9,6 +9,7 @@ class PosixFileSystem : public FileSystem {
     bool exists(const QString& path) override;
     bool isReadable(const QString& path) override;
     std::optional<Error> createDirectories(const QString& path) override;
+    std::optional<Error> createPrivateDirectory(const QString& path) override;
     std::optional<Error> removeItem(const QString& path) override;
     std::optional<Error> writeAtomically(const QString& path, const QByteArray& data) override;
     std::optional<FileId> fileId(const QString& path) override;

@@ -3,6 +3,7 @@
 #include "workflow/Utf8ChunkJoiner.h"
 #include "workflow/ViewController.h"
 
+#include "platform/DiskAccess.h"
 #include "platform/EngineLauncher.h"
 #include "platform/EngineProcess.h"
 #include "platform/Queues.h"
@@ -29,6 +30,19 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     }
     const QString enginePath = engineFilesIn(*resourceFolder).engine;
 
+    // The engine reads the source through a descriptor opened here, as the user, or handed
+    // over by the disk service; a view left behind by an earlier run that was killed goes first.
+    DiskAccess::Opened source;
+    if (platform_.disks) {
+        platform_.disks->unmountStaleViews();
+        source = platform_.disks->openSource(sourcePath, [this](const QString& line) { appendLog(line); });
+    }
+    if (source.problem) {
+        appendLog(*source.problem);
+        handleEngineExit(kSourceUnreadableStatus, *recoveryDirectory);
+        return;
+    }
+
     EngineLauncher::Handlers handlers;
     // The engine can print, or even end, before this thread has said that it started; its
     // lines and its end wait for that one, so the log never shows them above "started".
@@ -50,8 +64,10 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
                 self->handleEngineExit(status, directory);
         });
     };
-    EngineLauncher::Command command{
-        QStringLiteral("/bin/bash"), {scriptPath, enginePath, sourcePath, *recoveryDirectory}, savePath};
+    EngineLauncher::Command command{QStringLiteral("/bin/bash"),
+                                    {scriptPath, enginePath, sourcePath, *recoveryDirectory},
+                                    savePath,
+                                    source.descriptor.get()};
     std::shared_ptr<EngineProcess> process;
     if (platform_.engine)
         process = platform_.engine->makeProcess(std::move(command), std::move(handlers));
@@ -75,6 +91,7 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
             });
         return;
     }
+    source.descriptor.reset(); // the child has its own copy now
     appendLog(QStringLiteral("PhotoRec automation script started..."));
     startedSaid->set_value();
     process->waitUntilExit();
@@ -98,8 +115,10 @@ void RecoveryViewModel::handleEngineExit(int exitStatus, const QString& recovery
     // One last scan, applied before the completion: a run shorter than a monitor interval
     // would otherwise end with an empty list.
     platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem,
-                                  clock = platform_.clock, queues = platform_.queues, exitStatus,
-                                  recoveryDirectory] {
+                                  clock = platform_.clock, queues = platform_.queues, disks = platform_.disks,
+                                  exitStatus, recoveryDirectory] {
+        if (disks)
+            disks->unmountStaleViews();
         if (weak.expired())
             return;
         QList<RecoveredFile> files = scanRecoveredFiles(*fileSystem, *clock, recoveryDirectory);

@@ -61,10 +61,25 @@ bool RecoveryViewModel::checkWritePermission(const QString& savePath) {
 std::optional<QString> RecoveryViewModel::makeFallbackDirectory() {
     const QString base = platform_.folders->userDataFolder().value_or(platform_.folders->temporaryFolder());
     const qint64 seconds = platform_.clock->now().toSecsSinceEpoch();
-    const QString folder = joinPath(base, QStringLiteral("Vellorin/Recovery-") + QString::number(seconds));
-    const QString directory = joinPath(folder, QStringLiteral("recovered_files"));
-
-    if (const auto failure = platform_.fileSystem->createDirectories(directory)) {
+    // The temporary folder is shared: a "Vellorin" there that another user made, or a link,
+    // could send the files anywhere, so such a one is passed over for the next name.
+    std::optional<Error> failure;
+    QString folder;
+    QString directory;
+    for (int candidate = 0; candidate < kFallbackCandidates; ++candidate) {
+        const QString own = candidate == 0 ? QStringLiteral("Vellorin")
+                                           : QStringLiteral("Vellorin-") + QString::number(candidate);
+        folder = joinPath(joinPath(base, own), QStringLiteral("Recovery-") + QString::number(seconds));
+        directory = joinPath(folder, QStringLiteral("recovered_files"));
+        failure = platform_.fileSystem->createPrivateDirectory(joinPath(base, own));
+        if (!failure)
+            failure = platform_.fileSystem->createPrivateDirectory(folder);
+        if (!failure)
+            failure = platform_.fileSystem->createPrivateDirectory(directory);
+        if (!failure)
+            break;
+    }
+    if (failure) {
         appendLog(QStringLiteral("Fallback path creation failed: ") + failure->description);
         return std::nullopt;
     }

@@ -152,6 +152,11 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
                                    const QString& recoveryDirectory);
     // Every fallback to the simplified recovery, into a folder already prepared.
     void runSimplifiedRecoveryOnWorker(const QString& sourcePath, const QString& recoveryDirectory);
+    // Names tried for the fallback folder's parent: "Vellorin", then "Vellorin-1" and on.
+    static constexpr int kFallbackCandidates = 10;
+    // The end of a deep run whose source could not be read: the engine script's own status
+    // for that case, so both ways of failing read alike.
+    static constexpr int kSourceUnreadableStatus = 6;
     // Where the script and the engine lie in a resource folder.
     struct EngineFiles {
         QString script;

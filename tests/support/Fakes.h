@@ -10,6 +10,7 @@
 #include "platform/QtQueues.h"
 #include "platform/Resources.h"
 #include "platform/Settings.h"
+#include "platform/SystemDiskAccess.h"
 #include "platform/Workspace.h"
 #include "workflow/ViewController.h"
 
@@ -133,11 +134,12 @@ struct TestPlatform {
     std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
     std::shared_ptr<Resources> resources = std::make_shared<FixedResources>(std::nullopt);
     std::shared_ptr<EngineLauncher> engine = std::make_shared<PosixEngineLauncher>();
+    std::shared_ptr<DiskAccess> disks = std::make_shared<SystemDiskAccess>();
 
     Platform platform() const {
         return Platform{
             gate,   fileSystem, alerts,    workspace, clock, std::make_shared<FakeFolders>(scratch),
-            panels, settings,   resources, engine};
+            panels, settings,   resources, engine,    disks};
     }
 };
 
