@@ -262,11 +262,14 @@ declare -A earlier_folders=()
 for folder in "$recovery"/recup_dir.*; do
     earlier_folders[$folder]=1
 done
-run_folders() {
+# Folders are kept in arrays, never in lines: a recovery folder's name may hold a line feed.
+run_folders=()
+find_run_folders() {
     local folder
+    run_folders=()
     for folder in "$recovery"/recup_dir.*; do
         if [ -z "${earlier_folders[$folder]-}" ] && [ -d "$folder" ] && [ ! -L "$folder" ] && [ -O "$folder" ]; then
-            printf '%s\n' "$folder"
+            run_folders+=("$folder")
         fi
     done
 }
@@ -274,10 +277,11 @@ run_folders() {
 # Moves the engine's report.xml out of the list; the engine keeps writing to the open file.
 hide_reports() {
     local folder
-    while IFS= read -r folder; do
+    find_run_folders
+    for folder in "${run_folders[@]}"; do
         [ -f "$folder/report.xml" ] && [ ! -L "$folder/report.xml" ] &&
             mv -f -- "$folder/report.xml" "$folder/.report.xml" 2>/dev/null
-    done < <(run_folders)
+    done
 }
 
 # Counted by globbing below the quoted folder: a folder name such as "Photos [2024]" would be
@@ -285,10 +289,11 @@ hide_reports() {
 count_recovered() {
     local folder found=0
     local -a files
-    while IFS= read -r folder; do
+    find_run_folders
+    for folder in "${run_folders[@]}"; do
         files=("$folder"/[!.]*)
         found=$((found + ${#files[@]}))
-    done < <(run_folders)
+    done
     printf '%s\n' "$found"
 }
 

@@ -2,6 +2,7 @@
 // the searches it refuses, and the lines it prints.
 
 #include "platform/ExecutableResources.h"
+#include "platform/SystemDiskAccess.h"
 #include "support/DiskImages.h"
 #include "support/Fakes.h"
 
@@ -9,11 +10,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +81,26 @@ QString makeFolder(const QString& path) {
     QDir().mkpath(path);
     return path;
 }
+
+// The mount points of every source view on this machine.
+QStringList views() {
+    QByteArray out;
+    runTool(u"findmnt"_s, {u"-rn"_s, u"-t"_s, u"fuse.vellorin-source-view"_s, u"-o"_s, u"TARGET"_s}, &out);
+    return QString::fromLocal8Bit(out).split(u'\n', Qt::SkipEmptyParts);
+}
+
+// The script, its helper and an engine in a folder everyone may enter, with a recovery folder.
+struct Shared {
+    QTemporaryDir scratch{QDir::tempPath() + u"/vellorin-script-XXXXXX"_s};
+    QString folder, script, engine, recovery;
+    explicit Shared(const QByteArray& engineText = {}) {
+        ::chmod(QFile::encodeName(scratch.path()).constData(), 0755);
+        folder = copyEngineFolder(scratch.path(), engineText);
+        script = folder + u"/photorec_auto.sh"_s, engine = folder + u"/photorec"_s;
+        recovery = makeFolder(scratch.filePath(u"out"_s));
+        ::chmod(QFile::encodeName(recovery).constData(), 0777);
+    }
+};
 
 } // namespace
 
@@ -199,7 +222,8 @@ class PhotorecScriptTest : public QObject {
         QTemporaryDir scratch;
         // An engine that carves two files at once, searches on past one progress interval and
         // then closes its log as PhotoRec does.
-        const QString engine = scratch.filePath(u"engine"_s);
+        // "env" would read a path holding "=" as a setting.
+        const QString engine = scratch.filePath(u"engine=1"_s);
         writeFile(
             engine,
             "#!/bin/bash\nprintf '%s\\n' \"$@\" > arguments\n"
@@ -221,29 +245,130 @@ class PhotorecScriptTest : public QObject {
         // Every file family, over the whole space, with the output below the recovery folder.
         const QStringList given =
             QString::fromUtf8(readFile(native(recovery + u"/.photorec/arguments"_s))).split(u'\n');
-        QCOMPARE(given.mid(0, 5),
-                 (QStringList{u"/log"_s, u"/d"_s, recovery + u"/recup_dir"_s, u"/cmd"_s, image}));
+        QCOMPARE(given.mid(0, 4), (QStringList{u"/log"_s, u"/d"_s, recovery + u"/recup_dir"_s, u"/cmd"_s}));
+        // The engine reads the view of the image, which is gone with the run.
+        QVERIFY2(given.value(4).endsWith(u"/source"_s) && !QFileInfo::exists(given.value(4)),
+                 qPrintable(given.value(4)));
         QVERIFY2(given.value(5).contains(u"everything,enable,wholespace,search"_s),
                  qPrintable(given.value(5)));
     }
 
-    void anUnreadableSourceWithoutAPromptSaysWhatIsNeeded() {
+    void anUnreadableSourceSaysWhatIsNeeded() {
         const passwd* nobody = ::getpwnam("nobody");
         if (::geteuid() != 0 || !nobody)
             QSKIP("only root can run the script as another user here");
-        // A folder everyone may enter, with a copy of the script: the build folder may not be one.
-        QTemporaryDir scratch(QDir::tempPath() + u"/vellorin-script-XXXXXX"_s);
-        ::chmod(QFile::encodeName(scratch.path()).constData(), 0755);
-        const QString script = scratch.filePath(u"photorec_auto.sh"_s);
-        QVERIFY(QFile::copy(resource(u"photorec_auto.sh"_s), script));
-        const QString image = scratch.filePath(u"card.img"_s);
+        Shared shared;
+        const QString image = shared.scratch.filePath(u"card.img"_s);
         QVERIFY(makeFatImage(image, 1024 * 1024, {}));
         ::chmod(QFile::encodeName(image).constData(), 0600);
-        const QString recovery = makeFolder(scratch.filePath(u"out"_s));
-        ::chmod(QFile::encodeName(recovery).constData(), 0777);
-        checkRefused(run({QFileInfo(resource(u"photorec"_s)).canonicalFilePath(), image, recovery},
-                         scratch.path(), nobody, script),
-                     recovery, {image, u"administrator rights"_s});
+        checkRefused(
+            run({shared.engine, image, shared.recovery}, shared.scratch.path(), nobody, shared.script),
+            shared.recovery, {image, u"needs permission"_s, u"\"disk\" group"_s});
+    }
+
+    // What a caller planted never leads the run astray: a link named as the engine's log, a
+    // link where the engine's first folder goes, another user's folder in a shared recovery
+    // folder. Only the run's own new files are written, and all of them by the caller.
+    void theEngineRunsAsTheCallerAndFollowsNothingPlanted() {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (::geteuid() != 0 || !nobody)
+            QSKIP("only root can run the script as another user here");
+        Shared shared("#!/bin/bash\nprintf '%s %s\\n' \"$(id -u)\" \"$(awk '/^Uid:/ { print $3 }' "
+                      "/proc/$PPID/status)\" >> \"${0%/*}/credentials\"\nexec /usr/bin/photorec \"$@\"\n");
+        const QString credentials = shared.folder + u"/credentials"_s;
+        writeFile(credentials, ""), ::chmod(QFile::encodeName(credentials).constData(), 0666);
+        const QStringList pictures = makePictures(makeFolder(shared.scratch.filePath(u"pictures"_s)), 4);
+        const QString image = shared.scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFatImage(image, 2 * 1024 * 1024, pictures, {u"picture1.png"_s}));
+        QCOMPARE(::chown(QFile::encodeName(image).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        const QString victim = shared.scratch.filePath(u"victim"_s),
+                      elsewhere = makeFolder(shared.scratch.filePath(u"elsewhere"_s));
+        writeFile(victim, "victim\n");
+        QCOMPARE(::chown(QFile::encodeName(victim).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        ::chmod(QFile::encodeName(shared.recovery).constData(), 0777);
+        writeFile(shared.recovery + u"/recup_dir.7/f0000001.jpg"_s, "theirs");
+        const QString planted = makeFolder(shared.recovery + u"/.photorec"_s);
+        QCOMPARE(::chown(QFile::encodeName(planted).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        QVERIFY(QFile::link(victim, planted + u"/photorec.log"_s));
+        QVERIFY(QFile::link(elsewhere, shared.recovery + u"/recup_dir.1"_s));
+        const QStringList before = listTree(shared.recovery);
+
+        const Outcome outcome =
+            run({shared.engine, image, shared.recovery}, shared.scratch.path(), nobody, shared.script);
+        QVERIFY2(outcome.status == 0, qPrintable(outcome.text));
+        QCOMPARE(readFile(native(victim)), QByteArray("victim\n"));
+        QCOMPARE(listTree(elsewhere), QStringList{});
+        QCOMPARE(readFile(native(shared.recovery + u"/recup_dir.7/f0000001.jpg"_s)), QByteArray("theirs"));
+        QCOMPARE(QFileInfo(shared.recovery + u"/recup_dir.7"_s).ownerId(), 0u);
+        // The engine and the script that started it, as the caller.
+        const QString caller = QString::number(nobody->pw_uid);
+        QCOMPARE(QString::fromUtf8(readFile(native(credentials))).split(u'\n', Qt::SkipEmptyParts),
+                 QStringList{caller + u' ' + caller});
+        const QStringList recovered = visibleFileHashes(shared.recovery);
+        for (const QString& picture : pictures)
+            QVERIFY2(recovered.contains(QString::fromLatin1(sha256Of(picture))), qPrintable(picture));
+        for (const QString& entry : listTree(shared.recovery))
+            if (!before.contains(entry))
+                QVERIFY2(QFileInfo(shared.recovery + u'/' + entry).ownerId() == nobody->pw_uid,
+                         qPrintable(entry));
+    }
+
+    // PhotoRec waits for space forever once the save location is full; the script stops it.
+    void aFullSaveLocationEndsTheRun() {
+        QTemporaryDir scratch;
+        const QString small = makeFolder(scratch.filePath(u"small"_s));
+        if (::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("no tmpfs can be mounted here");
+        auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(small).constData(), MNT_DETACH); });
+        const QString image = scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFatImage(image, 8 * 1024 * 1024, makePictures(makeFolder(scratch.filePath(u"p"_s)), 40)));
+        const Outcome outcome = run({resource(u"photorec"_s), image, makeFolder(small + u"/out"_s)});
+        static const QRegularExpression said(
+            u"^The save location is full: [1-9]\\d* files were recovered before it filled up\\.$"_s);
+        QVERIFY2(outcome.status > 0 &&
+                     said.match(outcome.lines().value(outcome.lines().size() - 1)).hasMatch(),
+                 qPrintable(outcome.text));
+        // No engine is left working in it.
+        QCOMPARE(::umount2(QFile::encodeName(small).constData(), 0), 0);
+        unmount.dismiss();
+    }
+
+    // A view whose helper was killed ends its run; one whose whole run was killed is taken
+    // down before the next, which completes; nothing of ours stays mounted.
+    void aKilledViewBlocksNothing() {
+        Shared shared("#!/bin/bash\nsleep 3\nexec /usr/bin/photorec \"$@\"\n");
+        const QString image = shared.scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFatImage(image, 2 * 1024 * 1024,
+                             makePictures(makeFolder(shared.scratch.filePath(u"p"_s)), 2)));
+        const QStringList mountedBefore = views();
+        for (const bool wholeRun : {false, true}) {
+            QProcess script;
+            script.setProcessChannelMode(QProcess::MergedChannels);
+            script.setChildProcessModifier([] { ::setpgid(0, 0); });
+            script.start(u"/bin/bash"_s, {shared.script, shared.engine, image, shared.recovery});
+            QStringList added;
+            for (int n = 0; n < 100 && added.isEmpty(); ++n, QThread::msleep(50))
+                added = views().filter(QRegularExpression(u"."_s)),
+                added.removeIf([&](const QString& v) { return mountedBefore.contains(v); });
+            QCOMPARE(added.size(), 1);
+            if (wholeRun) {
+                ::kill(-static_cast<pid_t>(script.processId()), SIGKILL);
+                QVERIFY(script.waitForFinished());
+                QCOMPARE(views(), mountedBefore + added); // stale, answering nothing
+                SystemDiskAccess().unmountStaleViews();
+            } else {
+                QVERIFY(runTool(u"pkill"_s,
+                                {u"-KILL"_s, u"-f"_s, u"vellorin-source-view --fd 3 "_s + added.first()}));
+                QVERIFY(script.waitForFinished(10000));
+                const QString said = QString::fromUtf8(script.readAll());
+                QVERIFY2(script.exitCode() != 0 && said.contains(u"stopped before the search ended"_s),
+                         qPrintable(said));
+            }
+            QCOMPARE(views(), mountedBefore);
+        }
+        const Outcome next = run({shared.engine, image, shared.recovery});
+        QVERIFY2(next.status == 0, qPrintable(next.text));
+        QCOMPARE(views(), mountedBefore);
     }
 };
 

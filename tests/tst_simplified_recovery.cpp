@@ -106,31 +106,6 @@ std::shared_ptr<FaultyFileSystem> putFaultsIn(Run& run) {
     return faulty;
 }
 
-// Root reads whatever the permission bits say, so a case about permissions proves nothing as
-// root: the executable runs the function again as "nobody", and its result is this one's.
-int rerunAsNobody(const char* testFunction) {
-    const passwd* nobody = ::getpwnam("nobody");
-    // A copy in a folder everyone may enter: the build folder may sit below one they may not.
-    QTemporaryDir folder(QDir::tempPath() + u"/vellorin-unprivileged-XXXXXX"_s);
-    const QString copy = folder.filePath(u"suite"_s);
-    if (!nobody || !QFile::copy(QCoreApplication::applicationFilePath(), copy))
-        return -1;
-    ::chmod(QFile::encodeName(folder.path()).constData(), 0755);
-    // So may ThreadSanitizer's suppressions (named last in its options), which it must read.
-    const QString tsan = qEnvironmentVariable("TSAN_OPTIONS"), supp = tsan.section(u"suppressions="_s, 1);
-    if (!supp.isEmpty() && QFile::copy(supp, folder.filePath(u"tsan.supp"_s)))
-        qputenv("TSAN_OPTIONS", QString(tsan).replace(supp, folder.filePath(u"tsan.supp"_s)).toUtf8());
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.setChildProcessModifier([user = *nobody] {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 || ::setuid(user.pw_uid) != 0)
-            ::_exit(126);
-    });
-    child.start(copy, {QString::fromLatin1(testFunction)});
-    return child.waitForFinished(300000) && child.exitStatus() == QProcess::NormalExit ? child.exitCode()
-                                                                                       : -1;
-}
-
 } // namespace
 
 class SimplifiedRecoveryTest : public QObject {

@@ -1,14 +1,24 @@
 #include "support/Fakes.h"
 
+#include "platform/ExecutableResources.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <filesystem>
 #include <fstream>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vellorin::test {
 
@@ -64,6 +74,47 @@ QString makeResourceFolder(const QString& parent, const QByteArray& script, bool
     if (withEngine)
         writeFile(folder + u"/photorec"_s, "#!/bin/sh\nexit 99\n");
     return folder;
+}
+
+QString copyEngineFolder(const QString& parent, const QByteArray& engine) {
+    const QString built = ExecutableResources().resourceFolder().value_or(QString());
+    const QString folder = parent + u"/share/vellorin"_s, helpers = parent + u"/libexec/vellorin"_s;
+    QDir().mkpath(folder), QDir().mkpath(helpers);
+    QFile::copy(built + u"/photorec_auto.sh"_s, folder + u"/photorec_auto.sh"_s);
+    QFile::copy(built + u"/../../libexec/vellorin/vellorin-source-view"_s,
+                helpers + u"/vellorin-source-view"_s);
+    if (engine.isEmpty())
+        QFile::link(QFileInfo(built + u"/photorec"_s).canonicalFilePath(), folder + u"/photorec"_s);
+    else
+        writeFile(folder + u"/photorec"_s, engine);
+    for (const QString& path :
+         {parent, parent + u"/share"_s, folder, parent + u"/libexec"_s, helpers,
+          folder + u"/photorec_auto.sh"_s, folder + u"/photorec"_s, helpers + u"/vellorin-source-view"_s})
+        ::chmod(QFile::encodeName(path).constData(), 0755);
+    return folder;
+}
+
+int rerunAsNobody(const char* testFunction) {
+    const passwd* nobody = ::getpwnam("nobody");
+    // A copy in a folder everyone may enter: the build folder may sit below one they may not.
+    QTemporaryDir folder(QDir::tempPath() + u"/vellorin-unprivileged-XXXXXX"_s);
+    const QString copy = folder.filePath(u"suite"_s);
+    if (!nobody || !QFile::copy(QCoreApplication::applicationFilePath(), copy))
+        return -1;
+    ::chmod(QFile::encodeName(folder.path()).constData(), 0755);
+    // So may ThreadSanitizer's suppressions (named last in its options), which it must read.
+    const QString tsan = qEnvironmentVariable("TSAN_OPTIONS"), supp = tsan.section(u"suppressions="_s, 1);
+    if (!supp.isEmpty() && QFile::copy(supp, folder.filePath(u"tsan.supp"_s)))
+        qputenv("TSAN_OPTIONS", QString(tsan).replace(supp, folder.filePath(u"tsan.supp"_s)).toUtf8());
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.setChildProcessModifier([user = *nobody] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(user.pw_gid) != 0 || ::setuid(user.pw_uid) != 0)
+            ::_exit(126);
+    });
+    child.start(copy, {QString::fromLatin1(testFunction)});
+    return child.waitForFinished(300000) && child.exitStatus() == QProcess::NormalExit ? child.exitCode()
+                                                                                       : -1;
 }
 
 std::string native(const QString& path) {

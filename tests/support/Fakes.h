@@ -2,6 +2,7 @@
 
 #include "platform/Alerts.h"
 #include "platform/Clock.h"
+#include "platform/DiskAccess.h"
 #include "platform/Folders.h"
 #include "platform/Panels.h"
 #include "platform/Platform.h"
@@ -10,7 +11,6 @@
 #include "platform/QtQueues.h"
 #include "platform/Resources.h"
 #include "platform/Settings.h"
-#include "platform/SystemDiskAccess.h"
 #include "platform/Workspace.h"
 #include "workflow/ViewController.h"
 
@@ -120,6 +120,12 @@ struct GatedQueues final : Queues {
     std::deque<Task> held;
 };
 
+// Opens nothing and asks no one: the engine script opens the source itself.
+struct NoDiskAccess final : DiskAccess {
+    Opened openSource(const QString&, const std::function<void(const QString&)>&) override { return {}; }
+    void unmountStaleViews() override {}
+};
+
 // The real queues, file system and engine launcher, with fakes at the edges a test answers
 // or observes. No resource folder, so the simplified recovery, unless a test gives one.
 struct TestPlatform {
@@ -134,7 +140,7 @@ struct TestPlatform {
     std::shared_ptr<MemorySettings> settings = std::make_shared<MemorySettings>();
     std::shared_ptr<Resources> resources = std::make_shared<FixedResources>(std::nullopt);
     std::shared_ptr<EngineLauncher> engine = std::make_shared<PosixEngineLauncher>();
-    std::shared_ptr<DiskAccess> disks = std::make_shared<SystemDiskAccess>();
+    std::shared_ptr<DiskAccess> disks = std::make_shared<NoDiskAccess>();
 
     Platform platform() const {
         return Platform{
@@ -164,6 +170,15 @@ struct RecoveryWatcher {
 // "photorec" that is never run, each only when asked for.
 QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withScript = true,
                            bool withEngine = true);
+
+// A folder laid out as the installed resources are, everyone may read and run what is in it:
+// a copy of the build's engine script, its source-view helper, and as "photorec" either the
+// given program text or a link to the build's engine. Returns the resource folder.
+QString copyEngineFolder(const QString& parent, const QByteArray& engine = {});
+
+// Root reads whatever the permission bits say, so a case about permissions proves nothing as
+// root: the executable runs the function again as "nobody", and its result is this one's.
+int rerunAsNobody(const char* testFunction);
 
 std::string native(const QString& path);
 // Writes a file, making its folders; a path in bytes keeps a name that is not UTF-8 exact.
