@@ -61,12 +61,17 @@ class InstallTest : public QObject {
         std::tie(status, output) = run(u"dpkg-deb"_s, {u"--field"_s, deb, u"Depends"_s, u"Recommends"_s});
         const QString depends = output.section(u"Depends:"_s, 1).section(u'\n', 0, 0);
         const QString recommends = output.section(u"Recommends:"_s, 1).section(u'\n', 0, 0);
-        QVERIFY2(depends.contains(u"libqt6widgets6"_s) && depends.contains(u"libqt6dbus6"_s),
+        QVERIFY2(depends.contains(u"libqt6widgets6"_s) && depends.contains(u"libqt6dbus6"_s) &&
+                     depends.contains(u"libfuse3-3"_s),
                  qPrintable(output));
-        // The engine is only recommended: the simplified recovery runs without it.
-        QVERIFY2(recommends.contains(u"testdisk"_s) && !depends.contains(u"testdisk"_s), qPrintable(output));
+        // The engine, the view's mounting and the disk service are only recommended: the
+        // simplified recovery runs without them. Nothing asks for rights as root any more.
+        for (const QString& wanted : {u"testdisk"_s, u"fuse3"_s, u"udisks2"_s})
+            QVERIFY2(recommends.contains(wanted) && !depends.contains(wanted), qPrintable(output));
+        QVERIFY2(!output.contains(u"policykit"_s), qPrintable(output));
         std::tie(status, output) = run(u"dpkg-deb"_s, {u"--contents"_s, deb});
         for (const QString& path : {u"./usr/bin/vellorin"_s, u"./usr/share/vellorin/photorec_auto.sh"_s,
+                                    u"./usr/libexec/vellorin/vellorin-source-view"_s,
                                     u"./usr/share/metainfo/"_s + kAppId + u".metainfo.xml"_s,
                                     u"./usr/share/icons/hicolor/scalable/apps/"_s + kAppId + u".svg"_s})
             QVERIFY2(output.contains(u' ' + path), qPrintable(path));
