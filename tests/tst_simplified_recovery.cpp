@@ -252,6 +252,27 @@ class SimplifiedRecoveryTest : public QObject {
                               u"The selected location is not writable.\nFiles will be saved to:\n"_s +
                                   folder + u"\nYou can move them later."_s,
                               u"OK"_s}));
+        for (const QString& made :
+             {run.scratch.filePath(u"data/Vellorin"_s), folder, folder + u"/recovered_files"_s})
+            QCOMPARE(QFileInfo(made).permissions() & 0x7077,
+                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        // A "Vellorin" that is a link, and one of another user's, are passed over.
+        Run squatted;
+        squatted.test.clock->set(QDateTime::fromSecsSinceEpoch(1'790'000'123));
+        const QString elsewhere = squatted.scratch.filePath(u"elsewhere"_s),
+                      data = squatted.scratch.filePath(u"data"_s);
+        QDir().mkpath(elsewhere), QDir().mkpath(data + u"/Vellorin-1"_s);
+        QVERIFY(QFile::link(elsewhere, data + u"/Vellorin"_s));
+        const passwd* nobody = ::getpwnam("nobody");
+        const bool foreign =
+            ::geteuid() == 0 && nobody &&
+            ::chown(native(data + u"/Vellorin-1"_s).c_str(), nobody->pw_uid, nobody->pw_gid) == 0;
+        writeFile(squatted.destination);
+        QCOMPARE(squatted.prepare(),
+                 std::optional<QString>(data + (foreign ? u"/Vellorin-2"_s : u"/Vellorin-1"_s) +
+                                        u"/Recovery-1790000123/recovered_files"_s));
+        QCOMPARE(listTree(elsewhere), QStringList{});
 
         // The user data folder is a file as well: nothing is left to fall back on.
         Run blocked;
@@ -261,7 +282,7 @@ class SimplifiedRecoveryTest : public QObject {
         QCOMPARE(
             blocked.log() << blocked.model->statusMessage(),
             (QStringList{u"Failed to create directory: File exists"_s,
-                         u"Fallback path creation failed: Not a directory"_s,
+                         u"Fallback path creation failed: File exists"_s,
                          u"Error starting recovery process: File exists"_s, u"Start failed: File exists"_s}));
         QVERIFY(blocked.test.alerts->shown.empty());
     }

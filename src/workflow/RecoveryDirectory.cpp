@@ -63,10 +63,11 @@ std::optional<QString> RecoveryViewModel::makeFallbackDirectory() {
     const qint64 seconds = platform_.clock->now().toSecsSinceEpoch();
     // The temporary folder is shared: a "Vellorin" there that another user made, or a link,
     // could send the files anywhere, so such a one is passed over for the next name.
-    std::optional<Error> failure;
+    const std::optional<Error> unusableBase = platform_.fileSystem->createDirectories(base);
+    std::optional<Error> failure = unusableBase;
     QString folder;
     QString directory;
-    for (int candidate = 0; candidate < kFallbackCandidates; ++candidate) {
+    for (int candidate = 0; !unusableBase && candidate < kFallbackCandidates; ++candidate) {
         const QString own = candidate == 0 ? QStringLiteral("Vellorin")
                                            : QStringLiteral("Vellorin-") + QString::number(candidate);
         folder = joinPath(joinPath(base, own), QStringLiteral("Recovery-") + QString::number(seconds));
