@@ -23,11 +23,12 @@ const QByteArray kHead = "vellorin test disk";
 const QString kDisks = u"org.freedesktop.UDisks2"_s;
 const QString kManager = u"/org/freedesktop/UDisks2/Manager"_s;
 
-// gdbus run as user nobody: the answer it printed, or its error.
-QString callAsNobody(const QString& object, const QString& method, const QStringList& arguments) {
+// gdbus run as user nobody (or another user): the answer it printed, or its error.
+QString callAsNobody(const QString& object, const QString& method, const QStringList& arguments,
+                     const QString& user = u"nobody"_s) {
     QProcess gdbus;
     gdbus.setProcessChannelMode(QProcess::MergedChannels);
-    gdbus.start(u"setpriv"_s, QStringList{u"--reuid=nobody"_s, u"--regid=nogroup"_s, u"--clear-groups"_s,
+    gdbus.start(u"setpriv"_s, QStringList{u"--reuid="_s + user, u"--regid=nogroup"_s, u"--clear-groups"_s,
                                           u"gdbus"_s, u"call"_s, u"--system"_s, u"--dest"_s, kDisks,
                                           u"--object-path"_s, object, u"--method"_s, method} +
                                   arguments);
@@ -43,8 +44,8 @@ bool udevAnswers() {
            udevadm.exitCode() == 0;
 }
 
-QString openAsNobody(const QString& object, const QString& mode = u"r"_s) {
-    return callAsNobody(object, u"org.freedesktop.UDisks2.Block.OpenDevice"_s, {mode, u"{}"_s});
+QString openAsNobody(const QString& object, const QString& mode = u"r"_s, const QString& user = u"nobody"_s) {
+    return callAsNobody(object, u"org.freedesktop.UDisks2.Block.OpenDevice"_s, {mode, u"{}"_s}, user);
 }
 
 // The first bytes of device, read as root through the descriptor the service hands out; empty
@@ -133,6 +134,7 @@ class DiskServiceTest : public QObject {
                 u"NotAuthorizedCanObtain: Not authorized to perform operation"_s));
             QVERIFY(disks.allowNobodyToOpenDevices());
             QCOMPARE(openAsNobody(block), u"(handle 0,)"_s);
+            QVERIFY(openAsNobody(block, u"r"_s, u"daemon"_s).contains(u"NotAuthorized"_s));
             QCOMPARE(headThroughService(device), kHead);
         }
         QCOMPARE(QDir(u"/etc/polkit-1/rules.d"_s).entryList({u"*vellorin-test*"_s}), QStringList());
