@@ -1,73 +1,70 @@
-// The disk services that suites run on a private system bus: the stand-in, which answers as
-// told and records its callers, and the real udisksd, where polkit decides who may open a disk.
+// Deep recoveries that user nobody starts on a disk only root may read: the disk service on a
+// private system bus (a stand-in that records its callers, then the real udisksd under polkit)
+// opens it, and nothing of the run is root's. Each case is set up as root and run as nobody.
 
+#include "platform/SystemDiskAccess.h"
 #include "support/DiskImages.h"
+#include "support/Fakes.h"
 #include "support/SystemServices.h"
 
-#include <QDBusConnection>
-#include <QDBusObjectPath>
-#include <QDBusReply>
-#include <QDBusUnixFileDescriptor>
-#include <QProcess>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+using namespace vellorin;
 using namespace vellorin::test;
-using namespace Qt::StringLiterals;
 
 namespace {
 
-const QByteArray kHead = "vellorin test disk";
-const QString kDisks = u"org.freedesktop.UDisks2"_s;
-const QString kManager = u"/org/freedesktop/UDisks2/Manager"_s;
+// What the case run as root tells its run as nobody.
+const char* const kExpect = "VELLORIN_TEST_EXPECT"; // "recovered", or a phrase of the log
+const char* const kDevice = "VELLORIN_TEST_DEVICE";
+const char* const kResources = "VELLORIN_TEST_RESOURCES";
+const char* const kPictures = "VELLORIN_TEST_PICTURES";
 
-// gdbus run as user nobody (or another user): the answer it printed, or its error.
-QString callAsNobody(const QString& object, const QString& method, const QStringList& arguments,
-                     const QString& user = u"nobody"_s) {
-    QProcess gdbus;
-    gdbus.setProcessChannelMode(QProcess::MergedChannels);
-    gdbus.start(u"setpriv"_s, QStringList{u"--reuid="_s + user, u"--regid=nogroup"_s, u"--clear-groups"_s,
-                                          u"gdbus"_s, u"call"_s, u"--system"_s, u"--dest"_s, kDisks,
-                                          u"--object-path"_s, object, u"--method"_s, method} +
-                                  arguments);
-    gdbus.waitForFinished();
-    return QString::fromUtf8(gdbus.readAll()).trimmed();
-}
-
-bool udevAnswers() {
-    QProcess udevadm;
-    udevadm.setStandardErrorFile(QProcess::nullDevice());
-    udevadm.start(u"udevadm"_s, {u"control"_s, u"--ping"_s});
-    return udevadm.waitForFinished() && udevadm.exitStatus() == QProcess::NormalExit &&
-           udevadm.exitCode() == 0;
-}
-
-QString openAsNobody(const QString& object, const QString& mode = u"r"_s, const QString& user = u"nobody"_s) {
-    return callAsNobody(object, u"org.freedesktop.UDisks2.Block.OpenDevice"_s, {mode, u"{}"_s}, user);
-}
-
-// The first bytes of device, read as root through the descriptor the service hands out; empty
-// unless that descriptor is read-only.
-QByteArray headThroughService(const QString& device) {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    QDBusMessage resolve =
-        QDBusMessage::createMethodCall(kDisks, kManager, kDisks + u".Manager"_s, u"ResolveDevice"_s);
-    resolve << QVariantMap{{u"path"_s, device}} << QVariantMap();
-    const QDBusReply<QList<QDBusObjectPath>> objects = bus.call(resolve);
-    if (!objects.isValid() || objects.value().isEmpty())
-        return {};
-    QDBusMessage open = QDBusMessage::createMethodCall(kDisks, objects.value().first().path(),
-                                                       kDisks + u".Block"_s, u"OpenDevice"_s);
-    open << u"r"_s << QVariantMap();
-    open.setInteractiveAuthorizationAllowed(true);
-    const QDBusReply<QDBusUnixFileDescriptor> fd = bus.call(open);
-    QByteArray head(kHead.size(), '\0');
-    if (!fd.isValid() || (::fcntl(fd.value().fileDescriptor(), F_GETFL) & O_ACCMODE) != O_RDONLY ||
-        ::read(fd.value().fileDescriptor(), head.data(), head.size()) != head.size())
-        return {};
-    return head;
+// The run as nobody: a whole deep recovery of the device through the model, as the window
+// starts it, with the production disk access.
+void recoverAsCaller() {
+    const QString expect = qEnvironmentVariable(kExpect), resources = qEnvironmentVariable(kResources);
+    QTemporaryDir scratch;
+    TestPlatform test{scratch.path()};
+    test.disks = std::make_shared<SystemDiskAccess>();
+    test.resources = std::make_shared<FixedResources>(resources);
+    const QString save = scratch.filePath(u"save"_s), directory = save + u"/recovered_files"_s;
+    QDir().mkpath(save);
+    auto model = RecoveryViewModel::create(test.platform());
+    RecoveryWatcher watcher(*model);
+    QElapsedTimer clock;
+    clock.start();
+    model->startRecovery(qEnvironmentVariable(kDevice), save);
+    QVERIFY(watcher.waitForEnd(120000));
+    const QStringList log = logMessages(model->logText());
+    if (expect != u"recovered"_s) {
+        QVERIFY2(!log.filter(expect).isEmpty(), qPrintable(log.join(u'\n')));
+        QCOMPARE(model->statusMessage(), u"Recovery failed, check logs"_s);
+        QCOMPARE(model->statusColor(), RecoveryViewModel::StatusColor::Red);
+        QVERIFY2(clock.elapsed() < 15000, "the run did not end by itself within a few seconds");
+        return;
+    }
+    QVERIFY2(model->statusMessage() == u"Recovery Completed!"_s, qPrintable(log.join(u'\n')));
+    const QStringList recovered = visibleFileHashes(directory);
+    for (const QString& picture : QDir(qEnvironmentVariable(kPictures)).entryList(QDir::Files))
+        QVERIFY2(recovered.contains(
+                     QString::fromLatin1(sha256Of(qEnvironmentVariable(kPictures) + u'/' + picture))),
+                 qPrintable(picture));
+    for (QDirIterator it(directory, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
+        QVERIFY2(QFileInfo(it.next()).ownerId() == ::getuid(), qPrintable(it.filePath()));
+    // The script and the engine it started, each as "<uid> <parent's effective uid>".
+    const QString caller = QString::number(::getuid());
+    QCOMPARE(
+        QString::fromUtf8(readFile(native(resources + u"/credentials"_s))).split(u'\n', Qt::SkipEmptyParts),
+        QStringList{caller + u' ' + caller});
 }
 
 } // namespace
@@ -78,73 +75,92 @@ class DiskServiceTest : public QObject {
   private slots:
     void initTestCase() {
         if (::geteuid() != 0)
-            QSKIP("Runs as root: the services do, and the callers become nobody");
+            return; // a case's run as nobody: the root run set everything up
         bus = std::make_unique<PrivateSystemBus>();
         if (!bus->skipReason().isEmpty())
             QSKIP(qPrintable(bus->skipReason()));
-        // A disk only root may read: the service's descriptor is nobody's only way in.
+        // Pictures, one of them deleted, on an image only root may read, behind a read-only loop device.
+        const QString pictures = bus->folder() + u"/pictures"_s;
+        QDir().mkpath(pictures);
+        const QStringList made = makePictures(pictures, 6);
         image = bus->folder() + u"/disk.img"_s;
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kHead) == kHead.size() && file.resize(1 << 20));
-        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
-    }
-    void cleanupTestCase() { bus.reset(); }
-
-    void theStandInServesItsOneDeviceToAnyoneAndRecordsEveryCaller() {
-        StandInDisks disks(*bus, StandInDisks::Answer::Grant, u"/dev/loop3"_s, image);
-        QVERIFY2(disks.skipReason().isEmpty(), qPrintable(disks.skipReason()));
-        const QString resolve = kDisks + u".Manager.ResolveDevice"_s;
-        QCOMPARE(callAsNobody(kManager, resolve, {u"{'path': <'/dev/loop3'>}"_s, u"{}"_s}),
-                 u"([objectpath '/org/freedesktop/UDisks2/block_devices/loop3'],)"_s);
-        QCOMPARE(callAsNobody(kManager, resolve, {u"{'path': <'/dev/loop4'>}"_s, u"{}"_s}), u"(@ao [],)"_s);
-        QCOMPARE(openAsNobody(u"/org/freedesktop/UDisks2/block_devices/loop3"_s), u"(handle 0,)"_s);
-        QVERIFY(openAsNobody(u"/org/freedesktop/UDisks2/block_devices/loop3"_s, u"rw"_s)
-                    .endsWith(u"Error.Failed: Mode \"rw\" is not served, only \"r\""_s));
-        QCOMPARE(headThroughService(u"/dev/loop3"_s), kHead);
-        QCOMPARE(disks.calls(),
-                 (QStringList{u"ResolveDevice /dev/loop3 - 65534"_s, u"ResolveDevice /dev/loop4 - 65534"_s,
-                              u"OpenDevice /dev/loop3 r 65534"_s, u"OpenDevice /dev/loop3 rw 65534"_s,
-                              u"ResolveDevice /dev/loop3 - 0"_s, u"OpenDevice /dev/loop3 r 0"_s}));
-    }
-
-    void aRefusingStandInSaysTheDialogWasDismissedAndKeepsItsName() {
-        StandInDisks disks(*bus, StandInDisks::Answer::Refuse, u"/dev/loop3"_s);
-        QVERIFY2(disks.skipReason().isEmpty(), qPrintable(disks.skipReason()));
-        QCOMPARE(openAsNobody(u"/org/freedesktop/UDisks2/block_devices/loop3"_s),
-                 u"Error: GDBus.Error:org.freedesktop.UDisks2.Error.NotAuthorizedDismissed: "
-                 "The authentication dialog was dismissed"_s);
-        QCOMPARE(disks.calls(), QStringList{u"OpenDevice /dev/loop3 r 65534"_s});
-        const StandInDisks second(*bus, StandInDisks::Answer::Grant, u"/dev/loop3"_s, image);
-        QVERIFY(second.skipReason().contains(u"it has an owner"_s));
-    }
-
-    void theRealServiceOpensALoopDeviceForNobodyOnlyUnderTheRule() {
-        const bool udevRan = udevAnswers();
+        QVERIFY(makeFatImage(image, 4 * 1024 * 1024, made, {u"picture3.png"_s}));
+        QVERIFY(QFile::setPermissions(image, QFile::ReadOwner | QFile::WriteOwner));
+        imageHash = sha256Of(image);
         QByteArray loop;
-        QVERIFY(runTool(u"losetup"_s, {u"--find"_s, u"--show"_s, u"-r"_s, image}, &loop));
-        const QString device = QString::fromUtf8(loop.trimmed());
-        const auto detach = qScopeGuard([&] { runTool(u"losetup"_s, {u"-d"_s, device}); });
+        if (!runTool(u"losetup"_s, {u"--find"_s, u"--show"_s, u"-r"_s, image}, &loop))
+            QSKIP("no loop device can be set up here");
+        device = QString::fromUtf8(loop.trimmed());
+        qputenv(kDevice, device.toUtf8());
+        qputenv(kPictures, pictures.toUtf8());
+        // The engine records its own credentials and its parent's, the script's.
+        const QString resources = copyEngineFolder(
+            bus->folder() + u"/engine"_s,
+            "#!/bin/bash\nprintf '%s %s\\n' \"$(id -u)\" \"$(awk '/^Uid:/ { print $3 }' "
+            "/proc/$PPID/status)\" >> \"${0%/*}/credentials\"\nexec /usr/bin/photorec \"$@\"\n");
+        qputenv(kResources, resources.toUtf8());
+    }
+
+    void cleanupTestCase() {
+        if (!device.isEmpty())
+            runTool(u"losetup"_s, {u"-d"_s, device});
+        bus.reset();
+    }
+
+    void init() {
+        if (::geteuid() != 0)
+            return;
+        const QString credentials = qEnvironmentVariable(kResources) + u"/credentials"_s;
+        writeFile(credentials, "");
+        ::chmod(QFile::encodeName(credentials).constData(), 0666);
+    }
+
+    void theServiceOpensTheDiskAndTheRunIsTheCallers() {
+        if (::geteuid() != 0)
+            return recoverAsCaller();
+        StandInDisks disks(*bus, StandInDisks::Answer::Grant, device, device);
+        QVERIFY2(disks.skipReason().isEmpty(), qPrintable(disks.skipReason()));
+        QVERIFY(asNobody(u"recovered"_s));
+        QCOMPARE(disks.calls().filter(u"OpenDevice"_s),
+                 QStringList{u"OpenDevice "_s + device + u" r 65534"_s});
+        QCOMPARE(sha256Of(image), imageHash);
+    }
+
+    void aRefusalOrNoServiceEndsTheRunWithWhatIsNeeded() {
+        if (::geteuid() != 0)
+            return recoverAsCaller();
         {
-            RealDiskService disks(*bus);
-            if (!disks.skipReason().isEmpty())
-                QSKIP(qPrintable(disks.skipReason()));
-            const QString block = disks.waitForBlock(device);
-            QVERIFY(!block.isEmpty());
-            QVERIFY(openAsNobody(block).endsWith(
-                u"NotAuthorizedCanObtain: Not authorized to perform operation"_s));
-            QVERIFY(disks.allowNobodyToOpenDevices());
-            QCOMPARE(openAsNobody(block), u"(handle 0,)"_s);
-            QVERIFY(openAsNobody(block, u"r"_s, u"daemon"_s).contains(u"NotAuthorized"_s));
-            QCOMPARE(headThroughService(device), kHead);
+            StandInDisks disks(*bus, StandInDisks::Answer::Refuse, device);
+            QVERIFY2(disks.skipReason().isEmpty(), qPrintable(disks.skipReason()));
+            QVERIFY(asNobody(u"Reading "_s + device + u" needs permission, which was not granted."_s));
         }
-        QCOMPARE(QDir(u"/etc/polkit-1/rules.d"_s).entryList({u"*vellorin-test*"_s}), QStringList());
-        QCOMPARE(udevAnswers(), udevRan); // a udevd of ours is gone, another left alone
+        QVERIFY(asNobody(u"Reading "_s + device +
+                         u" needs permission: the disk service (udisks2) is not running."_s));
+    }
+
+    void theRealDiskServiceUnderPolkit() {
+        if (::geteuid() != 0)
+            return recoverAsCaller();
+        RealDiskService disks(*bus);
+        if (!disks.skipReason().isEmpty())
+            QSKIP(qPrintable(disks.skipReason()));
+        QVERIFY(!disks.waitForBlock(device).isEmpty());
+        QVERIFY(asNobody(u"which was not granted"_s)); // no prompt can be answered here
+        QVERIFY(disks.allowNobodyToOpenDevices());
+        QVERIFY(asNobody(u"recovered"_s));
+        QCOMPARE(sha256Of(image), imageHash);
     }
 
   private:
+    bool asNobody(const QString& expect) {
+        qputenv(kExpect, expect.toUtf8());
+        return rerunAsNobody(QTest::currentTestFunction()) == 0;
+    }
+
     std::unique_ptr<PrivateSystemBus> bus;
-    QString image;
+    QString image, device;
+    QByteArray imageHash;
 };
 
-QTEST_GUILESS_MAIN(DiskServiceTest)
+QTEST_MAIN(DiskServiceTest)
 #include "tst_disk_service.moc"
