@@ -190,6 +190,16 @@ class PhotorecScriptTest : public QObject {
         for (const QString& source : {makeFolder(mounted + u"/photos"_s), loop, image})
             checkRefused(run({resource(u"photorec"_s), source, recovery}), recovery,
                          {loop, u"would overwrite the deleted data"_s, u"another disk"_s});
+        // A save location on an image that lives on the device, mounted in turn.
+        const QString inner = mounted + u"/inner.img"_s,
+                      innerMounted = makeFolder(scratch.filePath(u"inner"_s));
+        writeFile(inner, QByteArray(4 << 20, 0));
+        QVERIFY(runTool(u"mkfs.ext4"_s, {u"-q"_s, u"-F"_s, inner}));
+        QVERIFY(runTool(u"mount"_s, {u"-o"_s, u"loop"_s, inner, innerMounted}));
+        const auto unmountInner = qScopeGuard([&] { runTool(u"umount"_s, {u"-d"_s, innerMounted}); });
+        const QString innerRecovery = makeFolder(innerMounted + u"/recovered"_s);
+        checkRefused(run({resource(u"photorec"_s), loop, innerRecovery}), innerRecovery,
+                     {loop, u"would overwrite the deleted data"_s});
     }
 
     void theEnginesExitStatusIsNoVerdict_data() {
