@@ -2,6 +2,7 @@
 // linked into its resource folder; only alerts, workspace and panels are answered here.
 
 #include "platform/ExecutableResources.h"
+#include "platform/SystemDiskAccess.h"
 #include "support/DiskImages.h"
 #include "support/Fakes.h"
 
@@ -26,6 +27,7 @@ struct RealRun {
     RealRun() {
         QDir().mkpath(save), QDir().mkpath(scratch.filePath(u"originals"_s));
         test.resources = std::make_shared<ExecutableResources>();
+        test.disks = std::make_shared<SystemDiskAccess>();
         pictures = makePictures(scratch.filePath(u"originals"_s), 6);
     }
     bool run(const QString& source) {
