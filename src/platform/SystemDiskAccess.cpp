@@ -23,6 +23,8 @@ namespace {
 
 const QString kService = QStringLiteral("org.freedesktop.UDisks2");
 const QString kErrorPrefix = QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized");
+// What always works without the disk service.
+const QString kDiskGroup = QStringLiteral(" Add your user to the \"disk\" group and log in again.");
 const QByteArray kViewType = QByteArrayLiteral("fuse.vellorin-source-view");
 constexpr int kLookupTimeoutMs = 30 * 1000;
 // The prompt waits for the user; a dialog left alone still ends the run in the end.
@@ -36,31 +38,35 @@ QString needsPermission(const QString& device, const QString& why) {
 
 QString notRunning(const QString& device) {
     return needsPermission(device,
-                           QStringLiteral(": the disk service (udisks2) is not running. Add your user to "
-                                          "the \"disk\" group and log in again."));
+                           QStringLiteral(": the disk service (udisks2) is not running.") + kDiskGroup);
 }
 
 // The sentence for a failed call, by the error's name.
 QString describeFailure(const QString& device, const QDBusMessage& reply) {
     const QString name = reply.errorName();
-    if (name.startsWith(kErrorPrefix))
-        return needsPermission(device,
-                               QStringLiteral(", which was not granted. Choose the source again and allow "
-                                              "reading it when the system asks, or add your user to the "
-                                              "\"disk\" group and log in again."));
-    if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
-        name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn")))
+    QString why;
+    if (name == kErrorPrefix + QLatin1String("Dismissed"))
+        why =
+            QStringLiteral(", which was not granted: the request was dismissed. Choose the source again and "
+                           "allow reading it when the system asks, or");
+    else if (name == kErrorPrefix + QLatin1String("CanObtain"))
+        why = QStringLiteral(", which was not granted: no prompt could ask you (no authentication agent runs "
+                             "in this session). Log in to a desktop session, or");
+    else if (name.startsWith(kErrorPrefix))
+        why = QStringLiteral(", which was not granted: this user may not open it. Ask an administrator to");
+    else if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+             name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+             name == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
+             name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
+             name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn")))
         return notRunning(device);
-    if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
-        return needsPermission(device,
-                               QStringLiteral(": the disk service (udisks2) did not answer. Add your user "
-                                              "to the \"disk\" group and log in again."));
-    return needsPermission(device, QStringLiteral(": the disk service (udisks2) could not open it (%1).")
-                                       .arg(reply.errorMessage().simplified()));
+    else if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+             name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
+        why = QStringLiteral(": the disk service (udisks2) did not answer.");
+    else
+        return needsPermission(device, QStringLiteral(": the disk service (udisks2) could not open it (%1).")
+                                           .arg(reply.errorMessage().simplified()));
+    return needsPermission(device, why + kDiskGroup);
 }
 
 // The descriptor must be what was asked for: read-only, and of this very device.
@@ -90,10 +96,8 @@ void openThroughDiskService(const QString& device, const struct stat& deviceStat
     }
     const auto objects = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().value(0));
     if (objects.isEmpty()) {
-        opened.problem =
-            needsPermission(device, QStringLiteral(": the disk service (udisks2) does not know this "
-                                                   "device. Add your user to the \"disk\" group and "
-                                                   "log in again."));
+        opened.problem = needsPermission(
+            device, QStringLiteral(": the disk service (udisks2) does not know this device.") + kDiskGroup);
         return;
     }
 
