@@ -132,7 +132,8 @@ class DiskServiceTest : public QObject {
         {
             StandInDisks disks(*bus, StandInDisks::Answer::Refuse, device);
             QVERIFY2(disks.skipReason().isEmpty(), qPrintable(disks.skipReason()));
-            QVERIFY(asNobody(u"Reading "_s + device + u" needs permission, which was not granted: the request was dismissed."_s));
+            QVERIFY(asNobody(u"Reading "_s + device +
+                             u" needs permission, which was not granted: the request was dismissed."_s));
         }
         QVERIFY(asNobody(u"Reading "_s + device +
                          u" needs permission: the disk service (udisks2) is not running."_s));
