@@ -158,6 +158,10 @@ handed_descriptor_fits() {
 if ! handed_descriptor_fits 2>/dev/null; then
     exec 3<&-
     if ! exec 3<"$device"; then
+        if [ "$(id -u)" -eq 0 ]; then
+            say "The system does not let $device be opened, not even by the administrator, so it cannot be searched."
+            exit 6
+        fi
         say "Reading $device needs permission that this user does not have. Start the search from Vellorin, which asks the disk service (udisks2) for read-only access, or add your user to the \"disk\" group and log in again, or choose a disk image file you can read."
         exit 6
     fi
