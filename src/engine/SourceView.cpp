@@ -76,6 +76,7 @@ class SourceView {
         fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
         const fuse_operations operations = makeOperations();
         fuse* session = fuse_new(&args, &operations, sizeof operations, this);
+        fuse_opt_free_args(&args);
         if (!session)
             return "cannot start the file system";
         std::optional<std::string> error;
