@@ -11,7 +11,13 @@ class QProcess;
 
 namespace vellorin::test {
 
-// A system bus of the test's own, with the policy of Debian's (the service policies in
+// Ends a daemon by its process id: SIGTERM, then SIGKILL if it ignores that.
+struct StopDaemon {
+    void operator()(QProcess* process) const;
+};
+using Daemon = std::unique_ptr<QProcess, StopDaemon>;
+
+// A system bus of the test's own, with Debian's system bus policy (the service policies in
 // /usr/share/dbus-1/system.d and /etc/dbus-1/system.d apply) and no service activation, its
 // socket where user nobody may reach it. While it lives, DBUS_SYSTEM_BUS_ADDRESS names it.
 // libdbus reads that variable once per process and QDBusConnection::systemBus() never connects
@@ -20,49 +26,39 @@ class PrivateSystemBus {
   public:
     PrivateSystemBus();
     ~PrivateSystemBus();
-    PrivateSystemBus(const PrivateSystemBus&) = delete;
-    PrivateSystemBus& operator=(const PrivateSystemBus&) = delete;
 
     // Empty while the bus runs, else why it does not: the text to QSKIP with.
     const QString& skipReason() const { return skipReason_; }
     const QString& address() const { return address_; }
-    // This bus's folder, which anyone may enter: logs, records, images.
+    // Anyone may enter it: logs, records, images.
     QString folder() const { return folder_.path(); }
-    // Turns the event loop until name has an owner on this bus, owner when one is given, or
-    // until that one has ended.
-    bool waitForOwner(const QString& name, const QProcess* owner = nullptr, int timeoutMs = 30000) const;
 
   private:
     QTemporaryDir folder_;
-    std::unique_ptr<QProcess> daemon_;
+    Daemon daemon_;
     QString skipReason_, address_;
     std::optional<QByteArray> previousAddress_;
 };
 
 // The real disk service on a bus: polkitd, systemd-udevd with the block devices announced
 // again (only if no udevd serves the machine already), then udisksd. Each is stopped by its
-// process id when this ends, and what udevd wrote below /run and /dev goes with it.
+// process id when this ends, and /run/udev goes with them if udevd made it.
 class RealDiskService {
   public:
     explicit RealDiskService(const PrivateSystemBus& bus);
     ~RealDiskService();
-    RealDiskService(const RealDiskService&) = delete;
-    RealDiskService& operator=(const RealDiskService&) = delete;
 
     const QString& skipReason() const { return skipReason_; }
     // From now until this ends, polkit lets user nobody, and no one else, open a device through
-    // the service. True once polkitd has read the rule.
+    // the service. True once polkitd grants it.
     bool allowNobodyToOpenDevices();
     // The service's object for device (such as /dev/loop3), once it knows it; empty on timeout.
-    QString waitForBlock(const QString& device, int timeoutMs = 10000) const;
+    QString waitForBlock(const QString& device) const;
 
   private:
-    QString start();
-
-    const PrivateSystemBus& bus_;
-    std::unique_ptr<QProcess> polkitd_, udevd_, udisksd_;
-    QString skipReason_, rule_;
-    QStringList udevLeftovers_;
+    Daemon polkitd_, udevd_, udisksd_;
+    QString skipReason_;
+    bool madeRunUdev_ = false;
 };
 
 // vellorin-standin-disks on a bus, serving device only: OpenDevice answers with a new
@@ -72,9 +68,6 @@ class StandInDisks {
   public:
     enum class Answer { Grant, Refuse };
     StandInDisks(const PrivateSystemBus& bus, Answer answer, const QString& device, const QString& file = {});
-    ~StandInDisks();
-    StandInDisks(const StandInDisks&) = delete;
-    StandInDisks& operator=(const StandInDisks&) = delete;
 
     const QString& skipReason() const { return skipReason_; }
     // Every call so far, one line each: method, device, mode or "-", the caller's uid, e.g.
@@ -82,7 +75,7 @@ class StandInDisks {
     QStringList calls() const;
 
   private:
-    std::unique_ptr<QProcess> service_;
+    Daemon service_;
     QString skipReason_, record_;
 };
 
