@@ -113,8 +113,9 @@ int rerunAsNobody(const char* testFunction) {
             ::_exit(126);
     });
     child.start(copy, {QString::fromLatin1(testFunction)});
-    return child.waitForFinished(300000) && child.exitStatus() == QProcess::NormalExit ? child.exitCode()
-                                                                                       : -1;
+    const bool ended = child.waitForFinished(300000);
+    qputenv("TSAN_OPTIONS", tsan.toUtf8()); // the copy goes with its folder
+    return ended && child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
 }
 
 std::string native(const QString& path) {
