@@ -173,10 +173,10 @@ unmount_stale_views() {
     local target
     while IFS= read -r target; do
         target=$(printf '%b' "$target") # findmnt writes a space in a path as \x20
-        if [ -d "$target" ] && [ -O "$target" ] && ! stat -- "$target/source" >/dev/null 2>&1; then
+        if ! stat -- "$target" >/dev/null 2>&1; then
             fusermount3 -u -z -- "$target" >/dev/null 2>&1 && rmdir -- "$target" 2>/dev/null
         fi
-    done < <(findmnt -rn -t "$kViewType" -o TARGET 2>/dev/null)
+    done < <(findmnt -rn -t "$kViewType" -O "user_id=$(id -u)" -o TARGET 2>/dev/null)
 }
 
 # A private folder of this user's for the views: under $XDG_RUNTIME_DIR when the session has

@@ -82,14 +82,14 @@ QString makeFolder(const QString& path) {
     return path;
 }
 
-// The mount points of this user's source views.
+// The mount points of this user's source views made by the script.
 QStringList views() {
     QByteArray out;
     runTool(u"findmnt"_s,
             {u"-rn"_s, u"-t"_s, u"fuse.vellorin-source-view"_s, u"-O"_s, u"user_id=%1"_s.arg(::getuid()),
              u"-o"_s, u"TARGET"_s},
             &out);
-    return QString::fromLocal8Bit(out).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromLocal8Bit(out).split(u'\n', Qt::SkipEmptyParts).filter(u"/vellorin-views-"_s);
 }
 
 // The script, its helper and an engine in a folder everyone may enter, with a recovery folder.
@@ -355,20 +355,25 @@ class PhotorecScriptTest : public QObject {
                              makePictures(makeFolder(shared.scratch.filePath(u"p"_s)), 2)));
         SystemDiskAccess().unmountStaleViews(); // what an earlier failed case may have left
         const QStringList mountedBefore = views();
-        for (const bool wholeRun : {false, true}) {
+        // The first whole run killed is taken down by the application, the second by the next run.
+        for (const int killed : {0, 1, 2}) {
+            const bool wholeRun = killed > 0;
             QProcess script;
             script.setProcessChannelMode(QProcess::MergedChannels);
             script.setChildProcessModifier([] { ::setpgid(0, 0); });
             script.start(u"/bin/bash"_s, {shared.script, shared.engine, image, shared.recovery});
             QStringList added;
-            for (int n = 0; n < 100 && added.isEmpty(); ++n, QThread::msleep(50))
-                added = views().filter(QRegularExpression(u"."_s)),
+            for (int n = 0; n < 100 && added.isEmpty(); ++n, QThread::msleep(50)) {
+                added = views();
                 added.removeIf([&](const QString& v) { return mountedBefore.contains(v); });
+            }
             QCOMPARE(added.size(), 1);
             if (wholeRun) {
                 ::kill(-static_cast<pid_t>(script.processId()), SIGKILL);
                 QVERIFY(script.waitForFinished());
                 QVERIFY(views().contains(added.first())); // stale, answering nothing
+                if (killed == 2)
+                    break;
                 SystemDiskAccess().unmountStaleViews();
             } else {
                 QVERIFY(runTool(u"pkill"_s,
