@@ -17,7 +17,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -25,6 +30,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -127,6 +133,276 @@ inline double scale() {
 
 inline int scaled(int count) {
     return std::max(1, static_cast<int>(count * scale()));
+}
+
+// The deep recovery's benchmark image and PhotoRec run on it bare, as our script runs it.
+
+inline std::optional<QString> findTool(const QString& name) {
+    QString path = QStandardPaths::findExecutable(name);
+    if (path.isEmpty())
+        path = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+inline bool runTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        note(program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')).left(200) +
+             QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAll()).trimmed() +
+             process.errorString());
+        return false;
+    }
+    return true;
+}
+
+// The engine's command list exactly as our script has it, so that both runs do the same search.
+inline std::optional<QString> scriptCommands(const QString& script) {
+    QFile file(script);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray prefix = "readonly kCommands=";
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith(prefix))
+            return QString::fromUtf8(line.mid(prefix.size()));
+    }
+    return std::nullopt;
+}
+
+struct Content {
+    QStringList files; // paths relative to the content folder
+    qint64 bytes = 0;
+};
+
+inline QImage noise(QRandomGenerator& random, int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    random.fillRange(reinterpret_cast<quint32*>(image.bits()),
+                     static_cast<qsizetype>(image.sizeInBytes() / 4));
+    // Smooth bands over the noise, so that the pictures are not all alike to the encoder.
+    for (int y = 0; y < height; y += 8)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb((x * 255) / width, (y * 255) / height, 128));
+    return image;
+}
+
+// Photographs, screenshots, bitmaps and notes until they fill about half of the image.
+inline std::optional<Content> makeContent(const QString& root, qint64 budget) {
+    QRandomGenerator random(20240607);
+    Content content;
+    const QStringList folders{QStringLiteral("DCIM/100VELLO"), QStringLiteral("Pictures/Screens"),
+                              QStringLiteral("Pictures/Scans"), QStringLiteral("Documents")};
+    for (const QString& folder : folders)
+        QDir(root).mkpath(folder);
+    for (int i = 1; content.bytes < budget; ++i) {
+        QString relative;
+        bool saved = false;
+        switch (i % 8) {
+        case 0: {
+            relative = QStringLiteral("Documents/note_%1.txt").arg(i, 4, 10, QLatin1Char('0'));
+            QByteArray text;
+            const int lines = 40 + random.bounded(600);
+            for (int line = 0; line < lines; ++line)
+                text += "Line " + QByteArray::number(line) + " of note " + QByteArray::number(i) +
+                        ": the quick brown fox jumps over the lazy dog, " +
+                        QByteArray::number(random.generate()) + "\n";
+            QFile file(root + QLatin1Char('/') + relative);
+            saved = file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+            break;
+        }
+        case 1:
+        case 2: {
+            relative = QStringLiteral("Pictures/Screens/screen_%1.png").arg(i, 4, 10, QLatin1Char('0'));
+            saved = noise(random, 200 + random.bounded(300), 150 + random.bounded(250))
+                        .save(root + QLatin1Char('/') + relative, "PNG");
+            break;
+        }
+        case 3: {
+            relative = QStringLiteral("Pictures/Scans/scan_%1.bmp").arg(i, 4, 10, QLatin1Char('0'));
+            saved = noise(random, 120 + random.bounded(200), 120 + random.bounded(200))
+                        .save(root + QLatin1Char('/') + relative, "BMP");
+            break;
+        }
+        default: {
+            relative = QStringLiteral("DCIM/100VELLO/IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0'));
+            saved = noise(random, 400 + random.bounded(600), 300 + random.bounded(400))
+                        .save(root + QLatin1Char('/') + relative, "JPEG", 85);
+            break;
+        }
+        }
+        if (!saved) {
+            note(QStringLiteral("cannot write ") + relative);
+            return std::nullopt;
+        }
+        content.files.append(relative);
+        content.bytes += QFileInfo(root + QLatin1Char('/') + relative).size();
+    }
+    return content;
+}
+
+// Regular files below a recovery folder as a user would count them: hidden ones left out,
+// and the engine's report.xml, which our script hides and a bare run leaves in place.
+inline long countRecovered(const QString& folder) {
+    namespace fs = std::filesystem;
+    long count = 0;
+    std::error_code error;
+    fs::recursive_directory_iterator walk(QFile::encodeName(folder).toStdString(), error);
+    for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+        const std::string name = walk->path().filename().string();
+        if (name.starts_with('.')) {
+            if (walk->is_directory())
+                walk.disable_recursion_pending();
+            continue;
+        }
+        if (walk->is_regular_file() && name != "report.xml")
+            ++count;
+    }
+    return count;
+}
+
+inline void readThrough(const QString& path) {
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        while (!file.read(1 << 20).isEmpty()) {
+        }
+}
+
+// The engine the build linked beside our script, and the script's command list, so that a bare
+// run does the same search as a recovery; nothing, with a note, when either is missing.
+struct Engine {
+    QString program;
+    QString commands;
+};
+
+inline std::optional<Engine> buildEngine(const std::optional<QString>& resources) {
+    const QString script = resources.value_or(QString()) + QStringLiteral("/photorec_auto.sh");
+    const QString program = resources.value_or(QString()) + QStringLiteral("/photorec");
+    if (!resources || !QFileInfo(script).isFile() || !QFileInfo(program).isExecutable()) {
+        note(QStringLiteral(
+                 "no engine in the build's resource folder (%1): install testdisk and configure again")
+                 .arg(resources.value_or(QStringLiteral("none"))));
+        return std::nullopt;
+    }
+    const std::optional<QString> commands = scriptCommands(script);
+    if (!commands) {
+        note(QStringLiteral("no command list in ") + script);
+        return std::nullopt;
+    }
+    return Engine{program, *commands};
+}
+
+struct Run {
+    double seconds = 0;
+    double processor = 0;
+    long files = 0;
+    bool succeeded = false;
+    QString detail;
+};
+
+inline Run runBare(const Engine& engine, const QString& source, const QString& save) {
+    // The same layout as our script's: the engine works in a hidden folder of the recovery
+    // directory and writes below it.
+    const QString recovery = save + QStringLiteral("/recovered_files");
+    const QString workdir = recovery + QStringLiteral("/.photorec");
+    QDir().mkpath(workdir);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TERM"), QStringLiteral("dumb"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(workdir);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+
+    Run run;
+    QElapsedTimer clock;
+    clock.start();
+    process.start(engine.program,
+                  {QStringLiteral("/log"), QStringLiteral("/d"), recovery + QStringLiteral("/recup_dir"),
+                   QStringLiteral("/cmd"), source, engine.commands});
+    // Waiting reads the pipe as it fills, so the engine never blocks on a full pipe.
+    const bool finished = process.waitForFinished(-1);
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    const qint64 screenBytes = process.readAll().size();
+
+    QFile log(workdir + QStringLiteral("/photorec.log"));
+    const bool searched = log.open(QIODevice::ReadOnly) && log.readAll().contains("\nTotal: ");
+    run.succeeded =
+        finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && searched;
+    run.files = countRecovered(recovery);
+    run.detail =
+        QStringLiteral("exit %1, %2 bytes of screen output drained").arg(process.exitCode()).arg(screenBytes);
+    return run;
+}
+
+// Every run must end in success and recover files, as many as the first run did.
+inline void requireAsManyFiles(Report& report, const Run& run, long& firstCount) {
+    report.require(run.succeeded, QStringLiteral("the run ended in success"));
+    report.require(run.files > 0, QStringLiteral("the run recovered files"));
+    if (firstCount < 0)
+        firstCount = run.files;
+    report.require(
+        run.files == firstCount,
+        QStringLiteral("every run recovers as many files (%1 against %2)").arg(run.files).arg(firstCount));
+}
+
+// The median of each round's value against its reference: the two runs of one round meet
+// much the same load, so their ratio varies less than the runs.
+inline double pairedRatio(const std::vector<double>& values, const std::vector<double>& references) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < values.size() && i < references.size(); ++i)
+        ratios.push_back(references[i] > 0 ? values[i] / references[i] : 0);
+    return median(ratios);
+}
+
+// A memory card's image in folder: imageMiB MiB of FAT made with mkfs.vfat and mtools (no
+// mount), about half of it photographs, screenshots, bitmaps and notes, a fifth of them
+// deleted. Its path, or nothing with a note.
+inline std::optional<QString> makeCardImage(const QString& folder, long imageMiB) {
+    const std::optional<QString> mkfs = findTool(QStringLiteral("mkfs.vfat"));
+    const std::optional<QString> mcopy = findTool(QStringLiteral("mcopy"));
+    const std::optional<QString> mdel = findTool(QStringLiteral("mdel"));
+    if (!mkfs || !mcopy || !mdel) {
+        note(QStringLiteral("needs mkfs.vfat (dosfstools) and mcopy, mdel (mtools)"));
+        return std::nullopt;
+    }
+    const QString contentRoot = folder + QStringLiteral("/content");
+    const QString image = folder + QStringLiteral("/card.img");
+
+    QElapsedTimer making;
+    making.start();
+    const std::optional<Content> content = makeContent(contentRoot, imageMiB * 1024 * 1024 * 45 / 100);
+    if (!content)
+        return std::nullopt;
+    if (!runTool(*mkfs, {QStringLiteral("-C"), QStringLiteral("-n"), QStringLiteral("VELLBENCH"), image,
+                         QString::number(imageMiB * 1024)}))
+        return std::nullopt;
+    QStringList copy{QStringLiteral("-i"), image, QStringLiteral("-s"), QStringLiteral("-Q")};
+    for (const QString& top : QDir(contentRoot).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        copy.append(contentRoot + QLatin1Char('/') + top);
+    copy.append(QStringLiteral("::/"));
+    if (!runTool(*mcopy, copy))
+        return std::nullopt;
+    QStringList deletion{QStringLiteral("-i"), image};
+    for (qsizetype i = 4; i < content->files.size(); i += 5)
+        deletion.append(QStringLiteral("::/") + content->files[i]);
+    if (!runTool(*mdel, deletion))
+        return std::nullopt;
+    QDir(contentRoot).removeRecursively();
+    note(QStringLiteral("image: %1 MiB FAT, %2 files (%3 MiB), %4 of them deleted; made in %5 s")
+             .arg(imageMiB)
+             .arg(content->files.size())
+             .arg(content->bytes / (1024.0 * 1024.0), 0, 'f', 1)
+             .arg(deletion.size() - 2)
+             .arg(making.elapsed() / 1000.0, 0, 'f', 1));
+    return image;
 }
 
 } // namespace vellorin::bench

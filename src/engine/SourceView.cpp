@@ -4,6 +4,7 @@
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +34,16 @@ constexpr const char* kUsage =
     "Exit status: 0 unmounted, 1 could not mount or serve, 2 bad usage or descriptor refused.\n";
 
 constexpr std::string_view kEntryPath = "/source";
+
+// The engine reads in blocks of about 450 KiB, so each of its reads is one request. Larger
+// would not help: a request and its header must fit in one pipe an unprivileged process may
+// have (1 MiB), or the library stops splicing and copies through a fresh buffer each time.
+constexpr unsigned kMaxRead = 512 * 1024;
+
+template <typename Action> struct AtExit {
+    Action action;
+    ~AtExit() { action(); }
+};
 
 // Why the descriptor must not be served, or nothing when it may.
 std::optional<std::string> refusal(int fd, struct stat& status) {
@@ -70,31 +82,29 @@ class SourceView {
     // Mounts on mountPoint and serves until unmounted or signalled; the error, if any.
     std::optional<std::string> serve(const char* mountPoint) {
         // No allow_other or allow_root: only the engine's user, which is ours, may look in.
-        const char* argv[] = {
-            "vellorin-source-view", "-o",
-            "ro,default_permissions,fsname=vellorin-source-view,subtype=vellorin-source-view", nullptr};
+        const std::string options =
+            "ro,default_permissions,fsname=vellorin-source-view,subtype=vellorin-source-view,max_read=" +
+            std::to_string(kMaxRead);
+        const char* argv[] = {"vellorin-source-view", "-o", options.c_str(), nullptr};
         fuse_args args = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
         const fuse_operations operations = makeOperations();
-        fuse* session = fuse_new(&args, &operations, sizeof operations, this);
+        const std::unique_ptr<fuse, decltype(&fuse_destroy)> session(
+            fuse_new(&args, &operations, sizeof operations, this), &fuse_destroy);
         fuse_opt_free_args(&args);
         if (!session)
             return "cannot start the file system";
-        std::optional<std::string> error;
+        fuse_session* const channel = fuse_get_session(session.get());
         // The handlers go in before the mount, so a signal at any moment ends in an unmount.
-        if (fuse_set_signal_handlers(fuse_get_session(session)) != 0) {
-            error = "cannot install the signal handlers";
-        } else {
-            if (fuse_mount(session, mountPoint) != 0) {
-                error = std::string("cannot mount on ") + mountPoint;
-            } else {
-                if (fuse_loop(session) < 0)
-                    error = "serving ended in an error";
-                fuse_unmount(session);
-            }
-            fuse_remove_signal_handlers(fuse_get_session(session));
-        }
-        fuse_destroy(session);
-        return error;
+        if (fuse_set_signal_handlers(channel) != 0)
+            return "cannot install the signal handlers";
+        const AtExit restoreSignals{[channel] { fuse_remove_signal_handlers(channel); }};
+        if (fuse_mount(session.get(), mountPoint) != 0)
+            return std::string("cannot mount on ") + mountPoint;
+        const AtExit unmount{[&session] { fuse_unmount(session.get()); }};
+        // A signal number above zero is the stop we were asked for.
+        if (fuse_loop(session.get()) < 0)
+            return "serving ended in an error";
+        return std::nullopt;
     }
 
     // What the engine has asked for so far; progress and resume will read these, from any thread.
@@ -115,10 +125,12 @@ class SourceView {
     }
 
     static void* init(fuse_conn_info* connection, fuse_config* config) {
-        // Nothing changes under us: the kernel may keep names, attributes and pages for good.
+        // Nothing changes under us: the kernel may keep names and attributes for good.
         config->entry_timeout = 86400;
         config->attr_timeout = 86400;
         config->negative_timeout = 86400;
+        // The library refuses to serve when this differs from the mount option.
+        connection->max_read = kMaxRead;
         // Lets the library move the source's pages to the kernel without copying them through us.
         if (connection->capable & FUSE_CAP_SPLICE_WRITE)
             connection->want |= FUSE_CAP_SPLICE_WRITE;
@@ -151,7 +163,10 @@ class SourceView {
             return -ENOENT;
         if ((file->flags & O_ACCMODE) != O_RDONLY)
             return -EROFS;
-        file->keep_cache = 1;
+        // Each read of the engine comes to us as it made it: one request, one copy, and the
+        // offsets it really reads. Through the page cache, reads arrive as 128 KiB readahead
+        // requests, are copied twice, and the device is cached a second time.
+        file->direct_io = 1;
         return 0;
     }
 
@@ -197,8 +212,10 @@ class SourceView {
 int main(int argc, char** argv) {
     // Never outlive the script that started us: the mount would stay behind, holding the device.
     const pid_t parent = ::getppid();
-    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+    if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent) {
+        std::fputs("vellorin-source-view: the program that started it has already ended\n", stderr);
         return kCannotServe;
+    }
 
     int fd = 3;
     const char* mountPoint = nullptr;
