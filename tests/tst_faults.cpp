@@ -72,30 +72,6 @@ void verifyCopies(const RawTree& source, const QString& recovered, bool complete
         QVERIFY2(!complete || entry.type == 'd' || copies.count(path), path.c_str());
 }
 
-struct Scratch {
-    QTemporaryDir dir;
-    QString source = dir.filePath(u"source"_s);
-    QString save = dir.filePath(u"save"_s);
-    QString recovered = save + u"/recovered_files"_s;
-    TestPlatform test{dir.path()};
-    std::shared_ptr<RecoveryViewModel> model;
-
-    Scratch() { QDir().mkpath(source), QDir().mkpath(save); }
-    // QDir cannot remove names that are not UTF-8.
-    ~Scratch() { QProcess::execute(u"rm"_s, {u"-rf"_s, dir.path()}); }
-    RecoveryViewModel& make() { return *(model = RecoveryViewModel::create(test.platform())); }
-    bool run(int timeoutMs = 120000) {
-        RecoveryWatcher watcher(model ? *model : make());
-        model->startRecovery(source, save);
-        return watcher.waitForEnd(timeoutMs);
-    }
-    QStringList log() const { return logMessages(model->logText()); }
-    QStringList failures() const { return log().filter(u"✗ Copy failed: "_s); }
-    void useEngine(const QByteArray& script) {
-        test.resources = std::make_shared<FixedResources>(makeResourceFolder(dir.path(), script));
-    }
-};
-
 // A simplified recovery, start to end, in this process: what the killed child runs.
 int runChildRecovery() {
     Scratch child;
@@ -160,16 +136,14 @@ class FaultsTest : public QObject {
         if (::mount("tmpfs", native(scratch.save).c_str(), "tmpfs", 0, "size=1m") != 0)
             QSKIP("a small file system cannot be mounted here (needs root)");
         const auto unmount = qScopeGuard([&] { ::umount2(native(scratch.save).c_str(), MNT_DETACH); });
-        for (const auto& [name, size] : {std::pair{"a.jpg", 300000},
-                                         {"b.jpg", 700000},
-                                         {"c/c.png", 600000},
-                                         {"d.pdf", 900000},
-                                         {"e.txt", 100}})
+        const std::pair<const char*, int> files[]{
+            {"a.jpg", 300000}, {"b.jpg", 700000}, {"c/c.png", 600000}, {"d.pdf", 900000}, {"e.txt", 100}};
+        for (const auto& [name, size] : files)
             writeFile(scratch.source + u'/' + QLatin1String(name), QByteArray(size, 'x'));
         const RawTree source = readRawTree(scratch.source);
         QVERIFY(scratch.run());
 
-        const QStringList failures = scratch.failures();
+        const QStringList failures = scratch.log().filter(u"✗ Copy failed: "_s);
         QVERIFY2(!failures.isEmpty(), qPrintable(scratch.log().join(u'\n')));
         for (const QString& line : failures)
             QVERIFY2(line.endsWith(u" - No space left on device"_s), qPrintable(line));
@@ -187,25 +161,18 @@ class FaultsTest : public QObject {
     void hostileNamesAreCopiedExactly() {
         Scratch scratch;
         const std::string root = native(scratch.source);
-        const std::vector<std::string> names{"with space.jpg",
-                                             "quote'd \"both\".jpg",
-                                             "back\\slash.jpg",
-                                             "$(touch pwned).jpg",
-                                             "`touch pwned2`.png",
-                                             "-leading dash.jpg",
-                                             "--help.pdf",
-                                             "line\nfeed.jpg",
-                                             "tab\there.mp3",
-                                             "*glob?[x].txt",
-                                             "\xff\xfe invalid.jpg",
-                                             std::string(251, 'n') + ".jpg",
-                                             "caf\xc3\xa9 \xf0\x9f\x93\xb7.jpg"};
+        std::vector<std::string> names{
+            "with space.jpg",     "quote'd \"both\".jpg", "back\\slash.jpg",
+            "$(touch pwned).jpg", "`touch pwned2`.png",   "-leading dash.jpg",
+            "--help.pdf",         "line\nfeed.jpg",       "tab\there.mp3",
+            "*glob?[x].txt",      "\xff\xfe invalid.jpg", "caf\xc3\xa9 \xf0\x9f\x93\xb7.jpg"};
+        names.push_back(std::string(251, 'n') + ".jpg");
         for (const std::string& name : names)
             writeFile(root + "/" + name, QByteArray::fromStdString("bytes of " + name));
         const RawTree source = readRawTree(scratch.source);
         QVERIFY(scratch.run());
 
-        QVERIFY2(scratch.failures().isEmpty(), qPrintable(scratch.log().join(u'\n')));
+        QVERIFY2(scratch.log().filter(u"✗ Copy failed: "_s).isEmpty(), qPrintable(scratch.log().join(u'\n')));
         verifyCopies(source, scratch.recovered, true);
         QCOMPARE(scratch.model->recoveredCount(), qint64(names.size()));
         QVERIFY(!QFile::exists(u"pwned"_s) && !QFile::exists(u"pwned2"_s)); // names are data
@@ -223,7 +190,7 @@ class FaultsTest : public QObject {
         const RawTree source = readRawTree(scratch.source);
         // The source goes away as soon as the first copy is listed.
         std::thread remover;
-        RecoveryViewModel& model = scratch.make();
+        RecoveryViewModel& model = *scratch.model;
         QObject::connect(&model, &RecoveryViewModel::recoveredFilePrepended, &model, [&] {
             if (!remover.joinable())
                 remover = std::thread([&] { std::filesystem::remove_all(native(scratch.source)); });
@@ -275,7 +242,7 @@ class FaultsTest : public QObject {
         scratch.useEngine("echo \"$$\" > '" + QFile::encodeName(pidFile) +
                           "'\nmkdir -p \"$3/recup_dir.1\"\nprintf 'x' > \"$3/recup_dir.1/f1.jpg\"\n"
                           "echo 'scanning'\nexec sleep 300\n");
-        RecoveryWatcher watcher(scratch.make());
+        RecoveryWatcher watcher(*scratch.model);
         scratch.model->startRecovery(scratch.source, scratch.save);
         QTRY_VERIFY_WITH_TIMEOUT(scratch.log().contains(u"PhotoRec: scanning"_s), 20000);
         QCOMPARE(::kill(readFile(native(pidFile)).trimmed().toInt(), SIGKILL), 0);
@@ -312,11 +279,9 @@ class FaultsTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet(kChildSource)) {
-        QCoreApplication app(argc, argv);
-        return runChildRecovery();
-    }
     QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kChildSource))
+        return runChildRecovery();
     FaultsTest test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

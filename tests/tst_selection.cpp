@@ -13,16 +13,11 @@ using Color = RecoveryViewModel::StatusColor;
 
 namespace {
 
-struct Selection {
-    QTemporaryDir scratch;
-    TestPlatform test{scratch.path()};
-    std::shared_ptr<RecoveryViewModel> model = RecoveryViewModel::create(test.platform());
-
+struct Selection : Scratch {
     QString folder(const QString& name) const {
-        QDir().mkpath(scratch.filePath(name));
-        return scratch.filePath(name);
+        QDir().mkpath(dir.filePath(name));
+        return dir.filePath(name);
     }
-    QStringList log() const { return logMessages(model->logText()); }
     void settle() { vellorin::test::settle(*test.queues); }
     void chooseSource(const std::optional<QString>& folder) {
         model->selectSourceLocation();
@@ -139,7 +134,7 @@ class SelectionTest : public QObject {
         QCOMPARE(s.model->statusMessage(), statusAtLine);
 
         // A folder that cannot be entered: the warning first, and the selection still goes on.
-        const QString gone = s.scratch.filePath(u"gone"_s);
+        const QString gone = s.dir.filePath(u"gone"_s);
         s.chooseSource(gone);
         QCOMPARE(s.log().mid(1), (QStringList{u"Warning: Failed to get access to selected source"_s,
                                               u"Selected data source: "_s + gone}));
@@ -168,7 +163,7 @@ class SelectionTest : public QObject {
         s.settle();
         QVERIFY(s.test.panels->requests.empty());
         QCOMPARE(s.model->logText(), log);
-        QVERIFY(!QFileInfo::exists(s.scratch.filePath(u"other/recovered_files"_s)));
+        QVERIFY(!QFileInfo::exists(s.dir.filePath(u"other/recovered_files"_s)));
         QCOMPARE(s.test.gate->held.size(), std::size_t(1));
         s.test.gate->open();
         QTRY_VERIFY_WITH_TIMEOUT(!s.model->isRecovering(), 10000);
@@ -178,8 +173,8 @@ class SelectionTest : public QObject {
         Selection s;
         // A resource folder with a script and no engine: the simplified recovery, and it says why.
         s.test.resources =
-            std::make_shared<FixedResources>(makeResourceFolder(s.scratch.path(), "exit 0\n", true, false));
-        s.model = RecoveryViewModel::create(s.test.platform());
+            std::make_shared<FixedResources>(makeResourceFolder(s.dir.path(), "exit 0\n", false));
+        s.remake();
         const QString first = s.folder(u"first"_s);
         s.chooseSource(first);
         s.model->selectSaveLocationAndStart();
@@ -191,7 +186,7 @@ class SelectionTest : public QObject {
         s.settle();
         // A save location not made yet cannot be accessed: its warning comes before the start.
         RecoveryWatcher watcher(*s.model);
-        const QString save = s.scratch.filePath(u"new/save"_s);
+        const QString save = s.dir.filePath(u"new/save"_s);
         s.test.panels->answer(save);
         QVERIFY(watcher.waitForEnd());
         // The start emptied the lines before it, the warning included.
@@ -201,7 +196,7 @@ class SelectionTest : public QObject {
                                                  u"Using simplified recovery algorithm..."_s}));
         QVERIFY2(s.log().filter(u"Warning"_s).isEmpty() && s.log().filter(u"Selected"_s).isEmpty(),
                  qPrintable(s.log().join(u'\n')));
-        QCOMPARE(s.model->selectedDrivePath(), std::optional<QString>(s.scratch.filePath(u"second"_s)));
+        QCOMPARE(s.model->selectedDrivePath(), std::optional<QString>(s.dir.filePath(u"second"_s)));
     }
 };
 

@@ -5,15 +5,11 @@
 #include "support/Fakes.h"
 
 #include <QDir>
-#include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <filesystem>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -26,17 +22,7 @@ using Color = RecoveryViewModel::StatusColor;
 
 namespace {
 
-struct Run {
-    QTemporaryDir scratch;
-    TestPlatform test{scratch.path()};
-    std::shared_ptr<RecoveryViewModel> model = RecoveryViewModel::create(test.platform());
-    QString source = scratch.filePath(u"source"_s);
-    QString save = scratch.filePath(u"save"_s);
-    QString destination = save + u"/recovered_files"_s;
-
-    Run() { QDir().mkpath(source), QDir().mkpath(save); }
-    // QDir cannot remove a name that is not valid UTF-8.
-    ~Run() { std::filesystem::remove_all(native(scratch.path())); }
+struct Run : Scratch {
     // Files below the source, each "x".
     void make(const QStringList& names) {
         for (const QString& name : names)
@@ -47,8 +33,8 @@ struct Run {
         settle(*test.queues);
     }
     void recover() {
-        QDir().mkpath(destination);
-        recover(source, destination);
+        QDir().mkpath(recovered);
+        recover(source, recovered);
     }
     std::optional<QString> prepare() {
         std::optional<QString> directory = u"unset"_s;
@@ -56,11 +42,12 @@ struct Run {
         settle(*test.queues);
         return directory;
     }
-    QStringList log() const { return logMessages(model->logText()); }
-    // The lines the walk itself wrote, between its first line and its summary.
+    // The lines the walk itself wrote, between its first line and its summary, sorted.
     QStringList walkLines() const {
-        const QStringList all = log();
-        return all.mid(1, all.indexOf(u"Scan completed!"_s) - 1);
+        QStringList lines = log();
+        lines = lines.mid(1, lines.indexOf(u"Scan completed!"_s) - 1);
+        lines.sort();
+        return lines;
     }
 };
 
@@ -102,7 +89,7 @@ struct FaultyFileSystem final : PosixFileSystem {
 std::shared_ptr<FaultyFileSystem> putFaultsIn(Run& run) {
     auto faulty = std::make_shared<FaultyFileSystem>();
     run.test.fileSystem = faulty;
-    run.model = RecoveryViewModel::create(run.test.platform());
+    run.remake();
     return faulty;
 }
 
@@ -112,12 +99,11 @@ class SimplifiedRecoveryTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void aWholeRunFromTheButtonsToTheOpenedFolder() {
+    void aWholeRunToTheOpenedFolder() {
         Run run;
         run.make({u"DCIM/100CANON/IMG_0001.JPG"_s, u"photo.jpeg"_s, u"clip.mp4.part"_s, u"notes.md"_s,
                   u"Makefile"_s, u".hidden.jpg"_s, u".thumbs/t.jpg"_s});
         writeFile(run.source + u"/archive/Backup.TAR.GZ"_s, QByteArray(70000, 'z'));
-        writeFile(native(run.source) + "/caf\xe9.jpg", "latin-1 name");
         QCOMPARE(::symlink("photo.jpeg", native(run.source + u"/link.jpg"_s).c_str()), 0);
         QCOMPARE(::mkfifo(native(run.source + u"/pipe.jpg"_s).c_str(), 0644), 0); // a copy would block on it
         const std::string dated = native(run.source + u"/DCIM/100CANON/IMG_0001.JPG"_s);
@@ -125,33 +111,25 @@ class SimplifiedRecoveryTest : public QObject {
         QVERIFY(::chmod(dated.c_str(), 06750) == 0 && ::utimensat(AT_FDCWD, dated.c_str(), times, 0) == 0);
 
         RecoveryViewModel& model = *run.model;
-        model.selectSourceLocation();
-        run.test.panels->answer(run.source);
-        settle(*run.test.queues);
         QStringList statuses, heads;
         connect(&model, &RecoveryViewModel::statusMessageChanged, this,
                 [&] { statuses << model.statusMessage(); });
         connect(&model, &RecoveryViewModel::recoveredFilePrepended, this,
                 [&] { heads.prepend(model.recoveredFiles().value(0).path()); });
         run.test.alerts->answers = {0};
-        RecoveryWatcher watcher(model);
-        model.selectSaveLocationAndStart();
-        run.test.panels->answer(run.save);
-        QVERIFY(watcher.waitForEnd());
+        QVERIFY(run.run());
 
-        const QString& out = run.destination;
+        const QString& out = run.recovered;
         QCOMPARE(run.log(),
                  (QStringList{u"Starting data recovery..."_s, u"Source path: "_s + run.source,
                               u"Output path: "_s + run.save, u"Using simplified recovery algorithm..."_s,
                               u"Creating recovery directory: "_s + out,
                               u"Starting to scan directory: "_s + run.source, u"Scan completed!"_s,
-                              u"Total scanned 8 files"_s, u"Successfully recovered 5 files"_s,
+                              u"Total scanned 7 files"_s, u"Successfully recovered 4 files"_s,
                               u"Data recovery completed!"_s, u"Recovered files saved in: "_s + out}));
         // A status for each copy, with the count as it stands when it shows, then the ending.
-        QCOMPARE(statuses.first(), u"Recovering data, please wait..."_s);
         QCOMPARE(statuses.mid(statuses.size() - 2),
-                 (QStringList{u"Recovered 5 files..."_s, u"Recovery Completed!"_s}));
-        QCOMPARE(model.statusColor(), Color::Green);
+                 (QStringList{u"Recovered 4 files..."_s, u"Recovery Completed!"_s}));
         QCOMPARE(run.test.alerts->only(),
                  (QStringList{u"Recovery Completed"_s,
                               u"Data recovery is complete. Do you want to open the folder containing "
@@ -162,11 +140,9 @@ class SimplifiedRecoveryTest : public QObject {
         // The mirrored tree, with modes, times and link targets, and no probe or temporary left.
         QCOMPARE(listTree(run.save),
                  (QStringList{u"recovered_files/DCIM/100CANON/IMG_0001.JPG"_s,
-                              u"recovered_files/archive/Backup.TAR.GZ"_s,
-                              u"recovered_files/"_s + QFile::decodeName("caf\xe9.jpg"),
-                              u"recovered_files/link.jpg"_s, u"recovered_files/photo.jpeg"_s}));
+                              u"recovered_files/archive/Backup.TAR.GZ"_s, u"recovered_files/link.jpg"_s,
+                              u"recovered_files/photo.jpeg"_s}));
         QCOMPARE(readFile(native(out + u"/archive/Backup.TAR.GZ"_s)), QByteArray(70000, 'z'));
-        QCOMPARE(readFile(native(out) + "/caf\xe9.jpg"), QByteArray("latin-1 name"));
         QCOMPARE(QFile::symLinkTarget(out + u"/link.jpg"_s), out + u"/photo.jpeg"_s);
         struct stat copied {};
         QCOMPARE(::stat(native(out + u"/DCIM/100CANON/IMG_0001.JPG"_s).c_str(), &copied), 0);
@@ -226,8 +202,8 @@ class SimplifiedRecoveryTest : public QObject {
         Run run;
         run.make({u"disk.jpg"_s, u"only/folders/.hidden"_s});
         run.model->setRecoverAllFiles(true);
-        const QString path = run.scratch.filePath(source);
-        run.recover(path, run.destination);
+        const QString path = run.dir.filePath(source);
+        run.recover(path, run.recovered);
         QCOMPARE(run.log() << run.model->statusMessage(),
                  QStringList{u"Starting to scan directory: "_s + path} +
                      lines.replaceInStrings(u"@"_s, path));
@@ -238,8 +214,8 @@ class SimplifiedRecoveryTest : public QObject {
     void aSaveLocationInTheWayFallsBack() {
         Run run;
         run.test.clock->set(QDateTime::fromSecsSinceEpoch(1'790'000'123));
-        writeFile(run.destination, "a file where the folder must go");
-        const QString folder = run.scratch.filePath(u"data/Vellorin/Recovery-1790000123"_s);
+        writeFile(run.recovered, "a file where the folder must go");
+        const QString folder = run.dir.filePath(u"data/Vellorin/Recovery-1790000123"_s);
         QCOMPARE(run.prepare(), std::optional<QString>(folder + u"/recovered_files"_s));
         QVERIFY(QFileInfo(folder + u"/recovered_files"_s).isDir());
         QCOMPARE(run.log() << run.model->statusMessage(),
@@ -253,22 +229,22 @@ class SimplifiedRecoveryTest : public QObject {
                                   folder + u"\nYou can move them later."_s,
                               u"OK"_s}));
         for (const QString& made :
-             {run.scratch.filePath(u"data/Vellorin"_s), folder, folder + u"/recovered_files"_s})
+             {run.dir.filePath(u"data/Vellorin"_s), folder, folder + u"/recovered_files"_s})
             QCOMPARE(QFileInfo(made).permissions() & 0x7077,
                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         // A "Vellorin" that is a link, and one of another user's, are passed over.
         Run squatted;
         squatted.test.clock->set(QDateTime::fromSecsSinceEpoch(1'790'000'123));
-        const QString elsewhere = squatted.scratch.filePath(u"elsewhere"_s),
-                      data = squatted.scratch.filePath(u"data"_s);
+        const QString elsewhere = squatted.dir.filePath(u"elsewhere"_s),
+                      data = squatted.dir.filePath(u"data"_s);
         QDir().mkpath(elsewhere), QDir().mkpath(data + u"/Vellorin-1"_s);
         QVERIFY(QFile::link(elsewhere, data + u"/Vellorin"_s));
         const passwd* nobody = ::getpwnam("nobody");
         const bool foreign =
             ::geteuid() == 0 && nobody &&
             ::chown(native(data + u"/Vellorin-1"_s).c_str(), nobody->pw_uid, nobody->pw_gid) == 0;
-        writeFile(squatted.destination);
+        writeFile(squatted.recovered);
         QCOMPARE(squatted.prepare(),
                  std::optional<QString>(data + (foreign ? u"/Vellorin-2"_s : u"/Vellorin-1"_s) +
                                         u"/Recovery-1790000123/recovered_files"_s));
@@ -276,8 +252,8 @@ class SimplifiedRecoveryTest : public QObject {
 
         // The user data folder is a file as well: nothing is left to fall back on.
         Run blocked;
-        writeFile(blocked.scratch.filePath(u"data"_s));
-        writeFile(blocked.destination);
+        writeFile(blocked.dir.filePath(u"data"_s));
+        writeFile(blocked.recovered);
         QCOMPARE(blocked.prepare(), std::nullopt);
         QCOMPARE(
             blocked.log() << blocked.model->statusMessage(),
@@ -323,14 +299,12 @@ class SimplifiedRecoveryTest : public QObject {
         mode("/locked", 0), mode("/listable", 0444), mode("/secret.jpg", 0); // 0444: names, but no entries
         entries.recover();
         mode("/locked", 0755), mode("/listable", 0755);
-        QStringList lines = entries.walkLines();
-        lines.sort();
-        QCOMPARE(lines,
+        QCOMPARE(entries.walkLines(),
                  (QStringList{u"Enumeration error: "_s + entries.source + u"/locked - Permission denied"_s,
                               u"Failed to read file info: "_s + entries.source +
                                   u"/listable/a.jpg - Permission denied"_s,
                               u"✗ Copy failed: secret.jpg - Permission denied"_s}));
-        QCOMPARE(listTree(entries.destination), QStringList{u"ok.jpg"_s});
+        QCOMPARE(listTree(entries.recovered), QStringList{u"ok.jpg"_s});
         QVERIFY(entries.log().contains(u"Total scanned 2 files"_s));
     }
 
@@ -338,18 +312,16 @@ class SimplifiedRecoveryTest : public QObject {
         Run run;
         run.make({u"DCIM/a.jpg"_s, u"b.jpg"_s});
         writeFile(run.source + u"/c.jpg"_s, "new c");
-        writeFile(run.destination + u"/DCIM"_s, "a file where a folder must go");
-        writeFile(run.destination + u"/b.jpg/kept.txt"_s);
-        writeFile(run.destination + u"/c.jpg"_s, "earlier run");
+        writeFile(run.recovered + u"/DCIM"_s, "a file where a folder must go");
+        writeFile(run.recovered + u"/b.jpg/kept.txt"_s);
+        writeFile(run.recovered + u"/c.jpg"_s, "earlier run");
         run.recover();
         // A folder in the way: the copy fails and the folder stays. A file in the way of a
         // folder: the copy fails and the file stays. An earlier copy is replaced by the new one.
-        QStringList lines = run.walkLines();
-        lines.sort();
-        QCOMPARE(lines, (QStringList{u"✗ Copy failed: DCIM/a.jpg - Not a directory"_s,
-                                     u"✗ Copy failed: b.jpg - Is a directory"_s}));
-        QCOMPARE(listTree(run.destination), (QStringList{u"DCIM"_s, u"b.jpg/kept.txt"_s, u"c.jpg"_s}));
-        QCOMPARE(readFile(native(run.destination + u"/c.jpg"_s)), QByteArray("new c"));
+        QCOMPARE(run.walkLines(), (QStringList{u"✗ Copy failed: DCIM/a.jpg - Not a directory"_s,
+                                               u"✗ Copy failed: b.jpg - Is a directory"_s}));
+        QCOMPARE(listTree(run.recovered), (QStringList{u"DCIM"_s, u"b.jpg/kept.txt"_s, u"c.jpg"_s}));
+        QCOMPARE(readFile(native(run.recovered + u"/c.jpg"_s)), QByteArray("new c"));
         QCOMPARE(run.model->recoveredCount(), 1);
     }
 
@@ -373,7 +345,7 @@ class SimplifiedRecoveryTest : public QObject {
         QCOMPARE(listTree(inside),
                  (QStringList{u"a.txt"_s, u"loop"_s, u"old.txt"_s, u"proc-link"_s, u"src/Makefile"_s}));
         QVERIFY(run.log().contains(u"Total scanned 4 files"_s));
-        run.recover(u"/proc"_s, run.destination);
+        run.recover(u"/proc"_s, run.recovered);
         QVERIFY(run.log().contains(u"Total scanned 0 files"_s));
     }
 
@@ -419,13 +391,13 @@ class SimplifiedRecoveryTest : public QObject {
         for (const Gone gone : {Renamed, Deleted, SaveLocationDeleted}) {
             Run run;
             run.make({u"d/1.jpg"_s, u"d/2.jpg"_s, u"d/3.jpg"_s, u"d/4.jpg"_s, u"d/5.jpg"_s});
-            const QString moved = run.scratch.filePath(u"moved"_s);
+            const QString moved = run.dir.filePath(u"moved"_s);
             // Once the first copy is made the folder goes: later copies neither follow it to its
             // new place nor vanish with it; a save location that is gone is not made again.
             putFaultsIn(run)->beforeEachEntry = [&](int index) {
                 if (index == 1)
-                    gone == Renamed ? QDir().rename(run.destination, moved)
-                                    : QDir(gone == Deleted ? run.destination : run.save).removeRecursively();
+                    gone == Renamed ? QDir().rename(run.recovered, moved)
+                                    : QDir(gone == Deleted ? run.recovered : run.save).removeRecursively();
             };
             run.recover();
             const QStringList log = run.log();
@@ -434,7 +406,7 @@ class SimplifiedRecoveryTest : public QObject {
                 QStringList{u"Successfully recovered %1 files"_s.arg(gone == SaveLocationDeleted ? 1 : 5)});
             QCOMPARE(log.filter(u" - No such file or directory"_s).size(),
                      gone == SaveLocationDeleted ? 4 : 0);
-            QCOMPARE(listTree(run.destination).size(), gone == SaveLocationDeleted ? 0 : 4);
+            QCOMPARE(listTree(run.recovered).size(), gone == SaveLocationDeleted ? 0 : 4);
             QCOMPARE(listTree(moved).size(), gone == Renamed ? 1 : 0);
             QVERIFY(!QFileInfo::exists(run.save) ||
                     QFileInfo(run.model->recoveredFiles().first().path()).isFile());
@@ -451,14 +423,14 @@ class SimplifiedRecoveryTest : public QObject {
                                 u".vellorin-00000000000000bb.part"_s, u"x/.vellorin-fedcba9876543210.part"_s,
                                 u"x/.vellorin-notmadebyus.part"_s};
         for (qsizetype i = 0; i < names.size(); ++i) {
-            const std::string path = native(run.destination + u'/' + names[i]);
+            const std::string path = native(run.recovered + u'/' + names[i]);
             i == 2 ? void(::symlink("/etc/hostname", path.c_str())) : writeFile(path);
             const time_t when = ::time(nullptr) + (i == 3 ? 3600 : -3600);
             const struct timespec times[2] = {{when, 0}, {when, 0}};
             QCOMPARE(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
         }
         run.recover();
-        QCOMPARE(listTree(run.destination), QStringList(names.mid(1)) << u"x/new.jpg"_s);
+        QCOMPARE(listTree(run.recovered), QStringList(names.mid(1)) << u"x/new.jpg"_s);
     }
 };
 

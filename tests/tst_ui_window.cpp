@@ -69,16 +69,13 @@ class WindowTest : public QObject {
         QDir().mkpath(scratch->filePath(name));
         services->panels->answer(scratch->filePath(name));
     }
-    // Files of the given sizes in the source, chosen; then the start, its run held when asked.
-    void recover(const QList<QPair<QString, int>>& files, bool hold = false) {
-        for (const auto& [name, size] : files)
-            writeFile(scratch->filePath(u"source/"_s + name), QByteArray(size, 'x'));
+    // Files of the given sizes in the source, chosen; then the start, its run held until finishRun().
+    void recover(const QStringList& files, const QList<int>& sizes) {
+        for (qsizetype i = 0; i < files.size(); ++i)
+            writeFile(scratch->filePath(u"source/"_s + files[i]), QByteArray(sizes[i], 'x'));
         clickAndAnswer(view->stepsPanel()->sourceButton(), u"source"_s);
-        if (hold)
-            services->gate->closed = true;
+        services->gate->closed = true;
         clickAndAnswer(view->stepsPanel()->startButton(), u"save"_s);
-        if (!hold)
-            finishRun();
     }
     void finishRun() {
         services->gate->open();
@@ -168,11 +165,7 @@ class WindowTest : public QObject {
         steps->sourceButton()->setFocus(Qt::TabFocusReason);
         QCOMPARE(tabCycle(), controls.mid(2) << steps->sourceButton());
 
-        recover({{u"holiday/beach.jpg"_s, 2500},
-                 {u"notes.txt"_s, 7},
-                 {u"song.mp3"_s, 1'500'000},
-                 {u"x.xyz"_s, 3}},
-                true);
+        recover({u"holiday/beach.jpg"_s, u"notes.txt"_s, u"song.mp3"_s, u"x.xyz"_s}, {2500, 7, 1'500'000, 3});
         QTRY_VERIFY(view->viewModel()->isRecovering());
         const QString source = scratch->filePath(u"source"_s);
         QCOMPARE(view->sourceCard()->value(), source);
@@ -218,10 +211,11 @@ class WindowTest : public QObject {
         QVERIFY(view->logPanel()->isVisible() && !view->recoveredFilesPanel()->isVisible());
         QPlainTextEdit* text = view->logPanel()->textView();
         QCOMPARE(text->placeholderText(), u"Logs will appear here when recovery starts."_s);
-        QList<QPair<QString, int>> files;
+        QStringList files;
         for (int i = 0; i < 30; ++i)
-            files.append({u"folder%1/picture%1.png"_s.arg(i), 3});
-        recover(files);
+            files.append(u"folder%1/picture%1.png"_s.arg(i));
+        recover(files, QList<int>(30, 3));
+        finishRun();
         view->logPanel()->flushPending();
         QCOMPARE(text->toPlainText(), view->viewModel()->logText());
         QTRY_VERIFY(!view->logPanel()->isScrollAnimating());

@@ -41,10 +41,9 @@ QStringList makePictures(const QString& folder, int count) {
         QImage image(jpeg ? 260 : 150, jpeg ? 190 : 120, QImage::Format_RGB32);
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                image.setPixel(x, y,
-                               QColor::fromHsv((n * 47 + x / 3 + y / 5) % 360, 160 + (x * y) % 80,
-                                               120 + random.bounded(48))
-                                   .rgb());
+                image.setPixelColor(x, y,
+                                    QColor::fromHsv((n * 47 + x / 3 + y / 5) % 360, 160 + (x * y) % 80,
+                                                    120 + random.bounded(48)));
         paths.append(folder + u"/picture%1.%2"_s.arg(n).arg(jpeg ? u"jpg"_s : u"png"_s));
         if (!image.save(paths.last(), jpeg ? "JPEG" : "PNG", jpeg ? 92 : -1))
             return {};

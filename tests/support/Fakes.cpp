@@ -65,12 +65,9 @@ bool RecoveryWatcher::waitForEnd(int timeoutMs) {
     return ended;
 }
 
-QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withScript,
-                           bool withEngine) {
+QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withEngine) {
     const QString folder = parent + u"/share/vellorin"_s;
-    QDir().mkpath(folder);
-    if (withScript)
-        writeFile(folder + u"/photorec_auto.sh"_s, script);
+    writeFile(folder + u"/photorec_auto.sh"_s, script);
     if (withEngine)
         writeFile(folder + u"/photorec"_s, "#!/bin/sh\nexit 99\n");
     return folder;

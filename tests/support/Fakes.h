@@ -15,10 +15,13 @@
 #include "workflow/ViewController.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
 
@@ -26,23 +29,16 @@ namespace vellorin::test {
 
 using namespace Qt::StringLiterals;
 
-// Records every alert and answers with scripted button indexes, then with the last button
-// ("View Later" for the completion alert).
+// Records every alert, as its title, message and buttons, and answers with scripted button
+// indexes, then with the last button ("View Later" for the completion alert).
 struct FakeAlerts final : Alerts {
-    struct Shown {
-        QString title, message;
-        QStringList buttons;
-    };
     int runModal(const QString& title, const QString& message, const QStringList& buttons) override {
-        shown.push_back({title, message, buttons});
+        shown.push_back(QStringList{title, message} + buttons);
         return answers.isEmpty() ? int(buttons.size()) - 1 : answers.takeFirst();
     }
-    // The one alert shown, as title, message and buttons; empty unless exactly one was.
-    QStringList only() const {
-        return shown.size() == 1 ? QStringList{shown[0].title, shown[0].message} + shown[0].buttons
-                                 : QStringList();
-    }
-    std::vector<Shown> shown;
+    // The one alert shown; empty unless exactly one was.
+    QStringList only() const { return shown.size() == 1 ? shown[0] : QStringList(); }
+    std::vector<QStringList> shown;
     QList<int> answers;
 };
 
@@ -166,10 +162,9 @@ struct RecoveryWatcher {
     bool started = false, ended = false;
 };
 
-// A resource folder below parent with "photorec_auto.sh" holding the given bash text and a
-// "photorec" that is never run, each only when asked for.
-QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withScript = true,
-                           bool withEngine = true);
+// A resource folder below parent with "photorec_auto.sh" holding the given bash text and, when
+// asked for, a "photorec" that is never run.
+QString makeResourceFolder(const QString& parent, const QByteArray& script, bool withEngine = true);
 
 // A folder laid out as the installed resources are, everyone may read and run what is in it:
 // a copy of the build's engine script, its source-view helper, and as "photorec" either the
@@ -187,5 +182,36 @@ void writeFile(const QString& path, const QByteArray& bytes = "x");
 QByteArray readFile(const std::string& path);
 // Every file and link below root, hidden ones included: relative paths, sorted.
 QStringList listTree(const QString& root);
+
+// A scratch folder with a source and a save location in it, the platform over it, and a model
+// made of that platform: a test that changes the platform makes the model again.
+struct Scratch {
+    Scratch() { QDir().mkpath(source), QDir().mkpath(save); }
+    // remove_all: QDir cannot remove a name that is not valid UTF-8.
+    ~Scratch() { std::filesystem::remove_all(native(dir.path())); }
+    QTemporaryDir dir;
+    TestPlatform test{dir.path()};
+    QString source = dir.filePath(u"source"_s), save = dir.filePath(u"save"_s);
+    QString recovered = save + u"/recovered_files"_s;
+    std::shared_ptr<RecoveryViewModel> model = RecoveryViewModel::create(test.platform());
+
+    RecoveryViewModel& remake() { return *(model = RecoveryViewModel::create(test.platform())); }
+    QStringList log() const { return logMessages(model->logText()); }
+    // The recovery from source to save, as the save panel's answer starts it, to its end.
+    // False on timeout.
+    bool run(int timeoutMs = 120000) {
+        RecoveryWatcher watcher(*model);
+        model->startRecovery(source, save);
+        return watcher.waitForEnd(timeoutMs);
+    }
+    // The given bash text as the engine script, and a model that runs it. Returns the
+    // resource folder.
+    QString useEngine(const QByteArray& script) {
+        const QString folder = makeResourceFolder(dir.path(), script);
+        test.resources = std::make_shared<FixedResources>(folder);
+        remake();
+        return folder;
+    }
+};
 
 } // namespace vellorin::test
