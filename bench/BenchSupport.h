@@ -23,9 +23,11 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -403,6 +405,45 @@ inline std::optional<QString> makeCardImage(const QString& folder, long imageMiB
              .arg(deletion.size() - 2)
              .arg(making.elapsed() / 1000.0, 0, 'f', 1));
     return image;
+}
+
+// What a benchmark of PhotoRec on the card image starts from: the engine, a scratch folder
+// and the image in it, image and engine already in the page cache so that no run pays to
+// read them. Nothing, with a note, when one of them cannot be had.
+struct CardBench {
+    Engine engine;
+    std::unique_ptr<QTemporaryDir> scratch;
+    QString image;
+
+    // A fresh folder for one run to recover into, with what earlier runs wrote flushed, so
+    // that none of it lands in this run's time.
+    QString saveFolder(long round, int turn) const {
+        const QString save = scratch->filePath(QStringLiteral("save-%1-%2").arg(round).arg(turn));
+        QDir().mkpath(save);
+        ::sync();
+        return save;
+    }
+};
+
+inline std::optional<CardBench> prepareCardBench(const std::optional<QString>& resources, long imageMiB) {
+    if (imageMiB < 8) {
+        note(QStringLiteral("the image needs at least 8 MiB"));
+        return std::nullopt;
+    }
+    std::optional<Engine> engine = buildEngine(resources);
+    if (!engine)
+        return std::nullopt;
+    auto scratch = std::make_unique<QTemporaryDir>();
+    if (!scratch->isValid()) {
+        note(QStringLiteral("cannot make a temporary folder: ") + scratch->errorString());
+        return std::nullopt;
+    }
+    const std::optional<QString> image = makeCardImage(scratch->path(), imageMiB);
+    if (!image)
+        return std::nullopt;
+    readThrough(*image);
+    readThrough(QFileInfo(engine->program).canonicalFilePath());
+    return CardBench{std::move(*engine), std::move(scratch), *image};
 }
 
 } // namespace vellorin::bench

@@ -24,13 +24,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <optional>
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -112,30 +109,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const long imageMiB = sizeArgument(argc, argv, 1, "VELLORIN_BENCH_IMAGE_MIB", 256);
     const long rounds = sizeArgument(argc, argv, 2, "VELLORIN_BENCH_ROUNDS", 7);
-    if (imageMiB < 8) {
-        note(QStringLiteral("the image needs at least 8 MiB"));
-        return kCannotRun;
-    }
 
     Platform platform = Platform::system();
     auto alerts = std::make_shared<AnsweringAlerts>();
     platform.alerts = alerts;
-    const std::optional<Engine> engine = buildEngine(platform.resources->resourceFolder());
-    if (!engine)
+    const std::optional<CardBench> card = prepareCardBench(platform.resources->resourceFolder(), imageMiB);
+    if (!card)
         return kCannotRun;
-
-    QTemporaryDir scratch;
-    if (!scratch.isValid()) {
-        note(QStringLiteral("cannot make a temporary folder: ") + scratch.errorString());
-        return kCannotRun;
-    }
-    const std::optional<QString> image = makeCardImage(scratch.path(), imageMiB);
-    if (!image)
-        return kCannotRun;
-
-    // Both kinds of run find the image and the engine in the page cache from the start.
-    readThrough(*image);
-    readThrough(QFileInfo(engine->program).canonicalFilePath());
 
     Report report;
     std::vector<double> bare, application, bareProcessor, applicationProcessor;
@@ -143,13 +123,10 @@ int main(int argc, char** argv) {
     for (long round = 0; round < rounds; ++round) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool bareTurn = (turn == 0) == (round % 2 == 0);
-            const QString save = scratch.filePath(QStringLiteral("save-%1-%2").arg(round).arg(turn));
-            QDir().mkpath(save);
-            // Writes of the previous run must not land in this one's time.
-            ::sync();
+            const QString save = card->saveFolder(round, turn);
             const double processorBefore = processorSeconds();
-            Run run =
-                bareTurn ? runBare(*engine, *image, save) : runApplication(platform, *alerts, *image, save);
+            Run run = bareTurn ? runBare(card->engine, card->image, save)
+                               : runApplication(platform, *alerts, card->image, save);
             run.processor = processorSeconds() - processorBefore;
             (bareTurn ? bare : application).push_back(run.seconds);
             (bareTurn ? bareProcessor : applicationProcessor).push_back(run.processor);

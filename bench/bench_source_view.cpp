@@ -24,7 +24,6 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -124,45 +123,29 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const long imageMiB = sizeArgument(argc, argv, 1, "VELLORIN_BENCH_IMAGE_MIB", 256);
     const long rounds = sizeArgument(argc, argv, 2, "VELLORIN_BENCH_ROUNDS", 5);
-    if (imageMiB < 8) {
-        note(QStringLiteral("the image needs at least 8 MiB"));
-        return kCannotRun;
-    }
     const QString helper = helperPath();
     if (!QFileInfo(helper).isExecutable()) {
         note(QStringLiteral("no helper at %1: build the vellorin-source-view target").arg(helper));
         return kCannotRun;
     }
-    const std::optional<Engine> engine = buildEngine(vellorin::ExecutableResources().resourceFolder());
-    if (!engine)
-        return kCannotRun;
-
-    QTemporaryDir scratch;
-    if (!scratch.isValid()) {
-        note(QStringLiteral("cannot make a temporary folder: ") + scratch.errorString());
-        return kCannotRun;
-    }
-    const std::optional<QString> image = makeCardImage(scratch.path(), imageMiB);
-    if (!image)
+    const std::optional<CardBench> card =
+        prepareCardBench(vellorin::ExecutableResources().resourceFolder(), imageMiB);
+    if (!card)
         return kCannotRun;
     // Nobody else may see the view while it is mounted: the script mounts in a private folder too.
-    const QString privateFolder = scratch.filePath(QStringLiteral("view"));
+    const QString privateFolder = card->scratch->filePath(QStringLiteral("view"));
     const QString mountPoint = privateFolder + QStringLiteral("/mount");
     if (!QDir().mkdir(privateFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
         !QDir().mkdir(mountPoint)) {
         note(QStringLiteral("cannot make the mount point ") + mountPoint);
         return kCannotRun;
     }
-    const int fd = ::open(QFile::encodeName(*image).constData(), O_RDONLY | O_CLOEXEC);
-    const qint64 size = QFileInfo(*image).size();
+    const int fd = ::open(QFile::encodeName(card->image).constData(), O_RDONLY | O_CLOEXEC);
+    const qint64 size = QFileInfo(card->image).size();
     if (fd < 0) {
         note(QStringLiteral("cannot open the image"));
         return kCannotRun;
     }
-
-    // Both sides find the image and the engine in the page cache from the start.
-    readThrough(*image);
-    readThrough(QFileInfo(engine->program).canonicalFilePath());
 
     Report report;
     std::vector<double> bare, viewed, ready, directRates, viewRates;
@@ -170,13 +153,10 @@ int main(int argc, char** argv) {
     for (long round = 0; round < rounds; ++round) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool bareTurn = (turn == 0) == (round % 2 == 0);
-            const QString save = scratch.filePath(QStringLiteral("save-%1-%2").arg(round).arg(turn));
-            QDir().mkpath(save);
-            // Writes of the previous run must not land in this one's time.
-            ::sync();
+            const QString save = card->saveFolder(round, turn);
             Run run;
             if (bareTurn) {
-                run = runBare(*engine, *image, save);
+                run = runBare(card->engine, card->image, save);
                 bare.push_back(run.seconds);
             } else {
                 MountedView view(helper, fd, mountPoint);
@@ -184,7 +164,7 @@ int main(int argc, char** argv) {
                 if (!view.ready())
                     return report.exitCode();
                 ready.push_back(view.readySeconds());
-                run = runBare(*engine, view.source(), save);
+                run = runBare(card->engine, view.source(), save);
                 viewed.push_back(run.seconds);
                 report.require(view.stop(), QStringLiteral("the view unmounts and exits 0 on SIGTERM"));
             }

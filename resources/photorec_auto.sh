@@ -173,7 +173,8 @@ unmount_stale_views() {
     local target
     while IFS= read -r target; do
         target=$(printf '%b' "$target") # findmnt writes a space in a path as \x20
-        if ! stat -- "$target" >/dev/null 2>&1; then
+        # Listing it asks its helper; the kernel may answer a stat from its cache even then.
+        if ! ls -f -- "$target" >/dev/null 2>&1; then
             fusermount3 -u -z -- "$target" >/dev/null 2>&1 && rmdir -- "$target" 2>/dev/null
         fi
     done < <(findmnt -rn -t "$kViewType" -O "user_id=$(id -u)" -o TARGET 2>/dev/null)
@@ -209,7 +210,10 @@ view_pid=
 stop_view() {
     if [ -n "$view_pid" ]; then
         kill -TERM "$view_pid" 2>/dev/null
-        wait "$view_pid" 2>/dev/null
+        for _ in $(seq 50); do
+            kill -0 "$view_pid" 2>/dev/null || break
+            sleep 0.1
+        done
         view_pid=
     fi
     if [ -n "$view" ]; then
@@ -217,13 +221,14 @@ stop_view() {
         rmdir -- "$view" 2>/dev/null
     fi
 }
-# Bash may report a helper it already reaped; that is no line for the log.
-trap "stop_view 2>/dev/null" EXIT
+trap stop_view EXIT
 
 # The helper gets descriptor 3 and nothing else of ours; the script lets go of it at once, so
 # the engine, started later, can never inherit it.
 "$view_helper" --fd 3 "$view" </dev/null 2>&1 &
 view_pid=$!
+# Not a job of this shell's: bash would print a line of its own if the helper were killed.
+disown "$view_pid"
 exec 3<&-
 for _ in $(seq 100); do
     [ -f "$view/source" ] && break

@@ -62,9 +62,7 @@ void recoverAsCaller() {
         QVERIFY2(QFileInfo(it.next()).ownerId() == ::getuid(), qPrintable(it.filePath()));
     // The script and the engine it started, each as "<uid> <parent's effective uid>".
     const QString caller = QString::number(::getuid());
-    QCOMPARE(
-        QString::fromUtf8(readFile(native(resources + u"/credentials"_s))).split(u'\n', Qt::SkipEmptyParts),
-        QStringList{caller + u' ' + caller});
+    QCOMPARE(takeCredentials(resources), QStringList{caller + u' ' + caller});
 }
 
 } // namespace
@@ -93,11 +91,9 @@ class DiskServiceTest : public QObject {
         device = QString::fromUtf8(loop.trimmed());
         qputenv(kDevice, device.toUtf8());
         qputenv(kPictures, pictures.toUtf8());
-        // The engine records its own credentials and its parent's, the script's.
-        const QString resources = copyEngineFolder(
-            bus->folder() + u"/engine"_s,
-            "#!/bin/bash\nprintf '%s %s\\n' \"$(id -u)\" \"$(awk '/^Uid:/ { print $3 }' "
-            "/proc/$PPID/status)\" >> \"${0%/*}/credentials\"\nexec /usr/bin/photorec \"$@\"\n");
+        // The engine notes its own credentials and its parent's, the script's.
+        const QString resources = copyEngineFolder(bus->folder() + u"/engine"_s, kNotingEngine);
+        takeCredentials(resources);
         qputenv(kResources, resources.toUtf8());
     }
 
@@ -105,14 +101,6 @@ class DiskServiceTest : public QObject {
         if (!device.isEmpty())
             runTool(u"losetup"_s, {u"-d"_s, device});
         bus.reset();
-    }
-
-    void init() {
-        if (::geteuid() != 0)
-            return;
-        const QString credentials = qEnvironmentVariable(kResources) + u"/credentials"_s;
-        writeFile(credentials, "");
-        ::chmod(QFile::encodeName(credentials).constData(), 0666);
     }
 
     void theServiceOpensTheDiskAndTheRunIsTheCallers() {

@@ -286,22 +286,23 @@ class PhotorecScriptTest : public QObject {
         const passwd* nobody = ::getpwnam("nobody");
         if (::geteuid() != 0 || !nobody)
             QSKIP("only root can run the script as another user here");
-        Shared shared("#!/bin/bash\nprintf '%s %s\\n' \"$(id -u)\" \"$(awk '/^Uid:/ { print $3 }' "
-                      "/proc/$PPID/status)\" >> \"${0%/*}/credentials\"\nexec /usr/bin/photorec \"$@\"\n");
-        const QString credentials = shared.folder + u"/credentials"_s;
-        writeFile(credentials, ""), ::chmod(QFile::encodeName(credentials).constData(), 0666);
+        Shared shared(kNotingEngine);
+        takeCredentials(shared.folder);
+        const auto giveToNobody = [&](const QString& path) {
+            return ::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid);
+        };
         const QStringList pictures = makePictures(makeFolder(shared.scratch.filePath(u"pictures"_s)), 4);
         const QString image = shared.scratch.filePath(u"card.img"_s);
         QVERIFY(makeFatImage(image, 2 * 1024 * 1024, pictures, {u"picture1.png"_s}));
-        QCOMPARE(::chown(QFile::encodeName(image).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        QCOMPARE(giveToNobody(image), 0);
         const QString victim = shared.scratch.filePath(u"victim"_s),
                       elsewhere = makeFolder(shared.scratch.filePath(u"elsewhere"_s));
         writeFile(victim, "victim\n");
-        QCOMPARE(::chown(QFile::encodeName(victim).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        QCOMPARE(giveToNobody(victim), 0);
         ::chmod(QFile::encodeName(shared.recovery).constData(), 0777);
         writeFile(shared.recovery + u"/recup_dir.7/f0000001.jpg"_s, "theirs");
         const QString planted = makeFolder(shared.recovery + u"/.photorec"_s);
-        QCOMPARE(::chown(QFile::encodeName(planted).constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        QCOMPARE(giveToNobody(planted), 0);
         QVERIFY(QFile::link(victim, planted + u"/photorec.log"_s));
         QVERIFY(QFile::link(elsewhere, shared.recovery + u"/recup_dir.1"_s));
         const QStringList before = listTree(shared.recovery);
@@ -315,8 +316,7 @@ class PhotorecScriptTest : public QObject {
         QCOMPARE(QFileInfo(shared.recovery + u"/recup_dir.7"_s).ownerId(), 0u);
         // The engine and the script that started it, as the caller.
         const QString caller = QString::number(nobody->pw_uid);
-        QCOMPARE(QString::fromUtf8(readFile(native(credentials))).split(u'\n', Qt::SkipEmptyParts),
-                 QStringList{caller + u' ' + caller});
+        QCOMPARE(takeCredentials(shared.folder), QStringList{caller + u' ' + caller});
         const QStringList recovered = visibleFileHashes(shared.recovery);
         for (const QString& picture : pictures)
             QVERIFY2(recovered.contains(QString::fromLatin1(sha256Of(picture))), qPrintable(picture));
@@ -376,6 +376,7 @@ class PhotorecScriptTest : public QObject {
                     break;
                 SystemDiskAccess().unmountStaleViews();
             } else {
+                QThread::msleep(500); // mid-run: the script has seen its view and started the engine
                 QVERIFY(runTool(u"pkill"_s,
                                 {u"-KILL"_s, u"-f"_s, u"vellorin-source-view --fd 3 "_s + added.first()}));
                 QVERIFY(script.waitForFinished(10000));

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -194,9 +195,13 @@ void SystemDiskAccess::unmountStaleViews() {
             !fields[separator + 3].split(',').contains(owner))
             continue;
         const QByteArray mountPoint = unescapeMountPath(fields[4]);
-        struct stat alive {};
-        // A view whose helper is gone answers "Transport endpoint is not connected".
-        if (::stat(mountPoint.constData(), &alive) == 0 || errno != ENOTCONN)
+        // A view whose helper is gone answers "Transport endpoint is not connected". Opening
+        // the folder asks the helper; the kernel may answer a stat from its cache even then.
+        if (DIR* alive = ::opendir(mountPoint.constData())) {
+            ::closedir(alive);
+            continue;
+        }
+        if (errno != ENOTCONN)
             continue;
         const QString path = QFile::decodeName(mountPoint);
         if (QProcess::execute(QStringLiteral("fusermount3"),

@@ -170,6 +170,10 @@ QString makeResourceFolder(const QString& parent, const QByteArray& script, bool
 // a copy of the build's engine script, its source-view helper, and as "photorec" either the
 // given program text or a link to the build's engine. Returns the resource folder.
 QString copyEngineFolder(const QString& parent, const QByteArray& engine = {});
+// An engine that notes "<its uid> <its parent's effective uid>", then runs the real PhotoRec.
+extern const QByteArray kNotingEngine;
+// What the noting engines of a resource folder noted since the last call, a line each.
+QStringList takeCredentials(const QString& resourceFolder);
 
 // Root reads whatever the permission bits say, so a case about permissions proves nothing as
 // root: the executable runs the function again as "nobody", and its result is this one's.
