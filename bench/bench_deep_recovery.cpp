@@ -10,7 +10,9 @@
 //   build's resource folder, the completion alert answered "View Later" at once, from the
 //   start until the recovery has ended, with the event loop turning.
 // The rounds (7 by default) alternate which goes first; the figure is the ratio of the
-// medians, goal at most 1.05, and every run must recover the same number of files. The
+// medians, goal at most 1.10 (the application's engine reads Vellorin's view of the image,
+// whose own cost bench_source_view measures), and every run must recover the same number
+// of files. The
 // fastest runs and the processor time of each side are printed beside it for information.
 
 #include "BenchSupport.h"
@@ -143,9 +145,10 @@ int main(int argc, char** argv) {
     }
 
     note(QStringLiteral(
-             "wall time in seconds, medians of %1 runs each; goal: the application at most 5% slower")
+             "wall time in seconds, medians of %1 runs each; goal: the application, its engine reading "
+             "the view, at most 10% slower")
              .arg(rounds));
-    report.ratio("deep_recovery_wall_s", median(application), median(bare), 1.05);
+    report.ratio("deep_recovery_wall_s", median(application), median(bare), 1.10);
     // Other programs on the machine only ever add time: the fastest runs show the cost with
     // the least disturbance, and processor time shows the work the application adds.
     report.info("deep_recovery_wall_fastest_s", *std::min_element(application.begin(), application.end()),
