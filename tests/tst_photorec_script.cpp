@@ -47,6 +47,8 @@ Outcome run(const QStringList& arguments, const QString& folder = QDir::tempPath
     // No display: the script must never wait for a password prompt here.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(u"DISPLAY"_s), environment.remove(u"WAYLAND_DISPLAY"_s);
+    if (user)
+        environment.insert(u"TSAN_OPTIONS"_s, tsanOptionsReadableIn(folder));
     process.setProcessEnvironment(environment);
     // A group of its own, so that a script that hangs goes with its engine.
     process.setChildProcessModifier([user] {

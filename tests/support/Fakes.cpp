@@ -103,6 +103,15 @@ QStringList takeCredentials(const QString& resourceFolder) {
     return noted;
 }
 
+QString tsanOptionsReadableIn(const QString& folder) {
+    const QString tsan = qEnvironmentVariable("TSAN_OPTIONS"), supp = tsan.section(u"suppressions="_s, 1);
+    const QString copy = folder + u"/tsan.supp"_s;
+    if (supp.isEmpty() || (!QFile::exists(copy) && !QFile::copy(supp, copy)))
+        return tsan;
+    ::chmod(QFile::encodeName(copy).constData(), 0644);
+    return QString(tsan).replace(supp, copy);
+}
+
 int rerunAsNobody(const char* testFunction) {
     const passwd* nobody = ::getpwnam("nobody");
     // A copy in a folder everyone may enter: the build folder may sit below one they may not.
@@ -111,10 +120,8 @@ int rerunAsNobody(const char* testFunction) {
     if (!nobody || !QFile::copy(QCoreApplication::applicationFilePath(), copy))
         return -1;
     ::chmod(QFile::encodeName(folder.path()).constData(), 0755);
-    // So may ThreadSanitizer's suppressions (named last in its options), which it must read.
-    const QString tsan = qEnvironmentVariable("TSAN_OPTIONS"), supp = tsan.section(u"suppressions="_s, 1);
-    if (!supp.isEmpty() && QFile::copy(supp, folder.filePath(u"tsan.supp"_s)))
-        qputenv("TSAN_OPTIONS", QString(tsan).replace(supp, folder.filePath(u"tsan.supp"_s)).toUtf8());
+    const QString tsan = qEnvironmentVariable("TSAN_OPTIONS");
+    qputenv("TSAN_OPTIONS", tsanOptionsReadableIn(folder.path()).toUtf8());
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedChannels);
     child.setChildProcessModifier([user = *nobody] {

@@ -178,6 +178,9 @@ QStringList takeCredentials(const QString& resourceFolder);
 // Root reads whatever the permission bits say, so a case about permissions proves nothing as
 // root: the executable runs the function again as "nobody", and its result is this one's.
 int rerunAsNobody(const char* testFunction);
+// ThreadSanitizer's options with its suppressions (named last in them) copied into folder,
+// where a program run as another user can read them; the options as they are without any.
+QString tsanOptionsReadableIn(const QString& folder);
 
 std::string native(const QString& path);
 // Writes a file, making its folders; a path in bytes keeps a name that is not UTF-8 exact.
