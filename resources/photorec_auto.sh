@@ -252,12 +252,10 @@ if [ -L "$workdir" ] || [ ! -d "$workdir" ] || [ ! -O "$workdir" ] || ! chmod 07
     }
 fi
 log=$workdir/photorec.log
-for planted in "$log" "$workdir/photorec.ses"; do
-    if [ -L "$planted" ] || { [ -e "$planted" ] && [ ! -f "$planted" ]; }; then
-        rm -rf -- "$planted"
-    fi
-done
-rm -f -- "$workdir/photorec.ses"
+if [ -L "$log" ] || { [ -e "$log" ] && [ ! -f "$log" ]; }; then
+    rm -rf -- "$log"
+fi
+rm -rf -- "$workdir/photorec.ses"
 log_start=0
 if [ -f "$log" ]; then
     log_start=$(stat -c %s -- "$log")

@@ -147,14 +147,13 @@ QByteArray unescapeMountPath(const QByteArray& field) {
 DiskAccess::Opened SystemDiskAccess::openSource(const QString& sourcePath,
                                                 const std::function<void(const QString&)>& notice) {
     Opened opened;
-    struct stat source {};
-    if (::stat(nativePath(sourcePath).c_str(), &source) != 0)
+    struct stat device {};
+    if (::stat(nativePath(sourcePath).c_str(), &device) != 0)
         return opened; // the script says what is missing
-    if (S_ISBLK(source.st_mode) || S_ISREG(source.st_mode)) {
+    if (S_ISBLK(device.st_mode) || S_ISREG(device.st_mode)) {
         opened.device = sourcePath;
-    } else if (S_ISDIR(source.st_mode)) {
+    } else if (S_ISDIR(device.st_mode)) {
         const QString backing = QString::fromLocal8Bit(QStorageInfo(sourcePath).device());
-        struct stat device {};
         if (!backing.startsWith(u'/') || ::stat(nativePath(backing).c_str(), &device) != 0 ||
             !S_ISBLK(device.st_mode))
             return opened; // a folder on no device: the script explains
@@ -163,10 +162,7 @@ DiskAccess::Opened SystemDiskAccess::openSource(const QString& sourcePath,
         return opened;
     }
 
-    struct stat device {};
     const std::string native = nativePath(opened.device);
-    if (::stat(native.c_str(), &device) != 0)
-        return opened;
     const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd >= 0) {
         opened.descriptor.reset(::fcntl(fd, F_DUPFD_CLOEXEC, kFirstDescriptor));
