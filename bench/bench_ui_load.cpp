@@ -53,9 +53,14 @@ struct NoPanels final : Panels {
     void chooseFolder(const PanelRequest&, std::function<void(std::optional<QString>)> completion) override {
         completion(std::nullopt);
     }
+    void chooseFile(const PanelRequest&, std::function<void(std::optional<QString>)> completion) override {
+        completion(std::nullopt);
+    }
 };
 struct SeenSettings final : Settings {
     bool hasSeenOnboarding() override { return true; }
+    QString text(const QString&) override { return {}; }
+    void setText(const QString&, const QString&) override {}
     void setHasSeenOnboarding(bool) override {}
 };
 struct NoWorkspace final : Workspace {

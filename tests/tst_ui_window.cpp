@@ -147,7 +147,7 @@ class WindowTest : public QObject {
     void aRecoveryThroughTheWindow() {
         open();
         StepsPanel* steps = view->stepsPanel();
-        const QList<QWidget*> controls{steps->sourceButton(), steps->startButton(),
+        const QList<QWidget*> controls{steps->sourceButton(), steps->diskButton(), steps->startButton(),
                                        steps->recoverAllFilesToggle(), steps->showLogsToggle()};
         QCOMPARE(view->sourceCard()->value(), u"Not selected"_s);
         QCOMPARE((QStringList{steps->sourceLabel()->title(), steps->sourceLabel()->subtitle(),
@@ -163,7 +163,7 @@ class WindowTest : public QObject {
                      check ? check->text() : control->findChild<StepButtonLabel*>()->title());
         }
         steps->sourceButton()->setFocus(Qt::TabFocusReason);
-        QCOMPARE(tabCycle(), controls.mid(2) << steps->sourceButton());
+        QCOMPARE(tabCycle(), (QList<QWidget*>{steps->diskButton()} + controls.mid(3) << steps->sourceButton()));
 
         recover({u"holiday/beach.jpg"_s, u"notes.txt"_s, u"song.mp3"_s, u"x.xyz"_s}, {2500, 7, 1'500'000, 3});
         QTRY_VERIFY(view->viewModel()->isRecovering());

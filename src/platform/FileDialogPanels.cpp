@@ -5,16 +5,10 @@
 
 namespace vellorin {
 
-void FileDialogPanels::chooseFolder(const PanelRequest& request,
-                                    std::function<void(std::optional<QString>)> completion) {
-    auto* dialog = new QFileDialog(QApplication::activeWindow(), request.title, request.startFolder);
+namespace {
+
+void showPanel(QFileDialog* dialog, std::function<void(std::optional<QString>)> completion) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // Qt's own dialog: the only one that honours "no new folders" for the source panel.
-    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog->setOption(QFileDialog::ShowDirsOnly, true);
-    dialog->setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
     dialog->setWindowModality(Qt::NonModal);
     QObject::connect(dialog, &QFileDialog::finished, dialog,
                      [dialog, completion = std::move(completion)](int result) {
@@ -25,6 +19,31 @@ void FileDialogPanels::chooseFolder(const PanelRequest& request,
                              completion(std::nullopt);
                      });
     dialog->show();
+}
+
+} // namespace
+
+void FileDialogPanels::chooseFolder(const PanelRequest& request,
+                                    std::function<void(std::optional<QString>)> completion) {
+    auto* dialog = new QFileDialog(QApplication::activeWindow(), request.title, request.startFolder);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    // Qt's own dialog: the only one that honours "no new folders" for the source panel.
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
+    showPanel(dialog, std::move(completion));
+}
+
+void FileDialogPanels::chooseFile(const PanelRequest& request,
+                                  std::function<void(std::optional<QString>)> completion) {
+    auto* dialog = new QFileDialog(QApplication::activeWindow(), request.title, request.startFolder);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setOption(QFileDialog::ReadOnly, true);
+    dialog->setNameFilters(request.nameFilters);
+    showPanel(dialog, std::move(completion));
 }
 
 } // namespace vellorin

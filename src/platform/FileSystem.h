@@ -42,6 +42,8 @@ class FileSystem {
 
     virtual bool exists(const QString& path) = 0;
     virtual bool isReadable(const QString& path) = 0;
+    // A folder, or a link to one.
+    virtual bool isDirectory(const QString& path) = 0;
     // Creates the folder and any missing parents; an existing folder is success.
     virtual std::optional<Error> createDirectories(const QString& path) = 0;
     // Creates one folder, in a parent that exists, that only this user may enter (0700). An

@@ -9,6 +9,7 @@
 #include "platform/PosixEngineLauncher.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtQueues.h"
+#include "platform/SystemBlockDevices.h"
 #include "platform/SystemDiskAccess.h"
 #include "platform/UserSettings.h"
 
@@ -27,6 +28,7 @@ Platform Platform::system() {
     p.resources = std::make_shared<ExecutableResources>();
     p.engine = std::make_shared<PosixEngineLauncher>();
     p.disks = std::make_shared<SystemDiskAccess>();
+    p.blockDevices = std::make_shared<SystemBlockDevices>();
     return p;
 }
 

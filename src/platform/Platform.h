@@ -15,6 +15,7 @@ class Settings;
 class Resources;
 class EngineLauncher;
 class DiskAccess;
+class BlockDevices;
 
 // Every service the workflow uses to reach the system, handed to the view model when it
 // is made. Tests replace any of them.
@@ -30,6 +31,7 @@ struct Platform {
     std::shared_ptr<Resources> resources;
     std::shared_ptr<EngineLauncher> engine;
     std::shared_ptr<DiskAccess> disks;
+    std::shared_ptr<BlockDevices> blockDevices;
 
     // The production services. Needs a QApplication.
     static Platform system();

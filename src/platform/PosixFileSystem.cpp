@@ -62,6 +62,11 @@ bool PosixFileSystem::exists(const QString& path) {
     return ::stat(nativePath(path).c_str(), &st) == 0;
 }
 
+bool PosixFileSystem::isDirectory(const QString& path) {
+    struct stat st {};
+    return ::stat(nativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool PosixFileSystem::isReadable(const QString& path) {
     return ::faccessat(AT_FDCWD, nativePath(path).c_str(), R_OK, AT_EACCESS) == 0;
 }

@@ -8,6 +8,7 @@ class PosixFileSystem : public FileSystem {
   public:
     bool exists(const QString& path) override;
     bool isReadable(const QString& path) override;
+    bool isDirectory(const QString& path) override;
     std::optional<Error> createDirectories(const QString& path) override;
     std::optional<Error> createPrivateDirectory(const QString& path) override;
     std::optional<Error> removeItem(const QString& path) override;

@@ -27,4 +27,13 @@ void UserSettings::setHasSeenOnboarding(bool seen) {
     settings_->sync();
 }
 
+QString UserSettings::text(const QString& key) {
+    return settings_->value(key).toString();
+}
+
+void UserSettings::setText(const QString& key, const QString& value) {
+    settings_->setValue(key, value);
+    settings_->sync();
+}
+
 } // namespace vellorin

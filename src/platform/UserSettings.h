@@ -10,7 +10,7 @@ class QSettings;
 
 namespace vellorin {
 
-// The preference kept in the user's Vellorin settings file (~/.config/Vellorin/Vellorin.conf),
+// The preferences kept in the user's Vellorin settings file (~/.config/Vellorin/Vellorin.conf),
 // or in a given file.
 class UserSettings final : public Settings {
   public:
@@ -20,6 +20,8 @@ class UserSettings final : public Settings {
 
     bool hasSeenOnboarding() override;
     void setHasSeenOnboarding(bool seen) override;
+    QString text(const QString& key) override;
+    void setText(const QString& key, const QString& value) override;
 
   private:
     std::unique_ptr<QSettings> settings_;

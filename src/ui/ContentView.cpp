@@ -66,8 +66,9 @@ ContentView::ContentView(Platform platform, QWidget* parent)
 
     connect(steps_, &StepsPanel::showLogToggled, this, &ContentView::setShowLog);
     RecoveryViewModel* model = viewModel_.get();
-    for (auto signal : {&RecoveryViewModel::selectedDrivePathChanged,
-                        &RecoveryViewModel::recoveredCountChanged, &RecoveryViewModel::scannedCountChanged})
+    for (auto signal :
+         {&RecoveryViewModel::selectedDrivePathChanged, &RecoveryViewModel::selectedSourceNameChanged,
+          &RecoveryViewModel::recoveredCountChanged, &RecoveryViewModel::scannedCountChanged})
         connect(model, signal, this, &ContentView::refreshCards);
     refreshCards();
     column_->installEventFilter(this);
@@ -93,6 +94,7 @@ void ContentView::setShowLog(bool on) {
 void ContentView::refreshCards() {
     const auto& path = viewModel_->selectedDrivePath();
     sourceCard_->setValue(path ? *path : QStringLiteral("Not selected"));
+    sourceCard_->setDetail(path ? viewModel_->selectedSourceName() : QString());
     recoveredCard_->setValue(QString::number(viewModel_->recoveredCount()));
     scannedCard_->setValue(QString::number(viewModel_->scannedCount()));
 }

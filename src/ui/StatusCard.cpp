@@ -10,7 +10,7 @@ namespace vellorin {
 
 StatusCard::StatusCard(const QString& symbolName, const QString& title, const QColor& valueColor,
                        QWidget* parent)
-    : PanelSurface(0.85, 10, parent), value_(new ElidedLabel(this)) {
+    : PanelSurface(0.85, 10, parent), value_(new ElidedLabel(this)), detail_(new ElidedLabel(this)) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(6);
@@ -19,6 +19,10 @@ StatusCard::StatusCard(const QString& symbolName, const QString& title, const QC
     theme::setTextColor(value_, valueColor);
     layout->addWidget(heading);
     layout->addWidget(value_);
+    detail_->setFont(theme::subheadline());
+    theme::setTextColor(detail_, theme::secondaryText());
+    detail_->hide();
+    layout->addWidget(detail_);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(title);
 }
@@ -29,6 +33,16 @@ void StatusCard::setValue(const QString& value) {
 
 QString StatusCard::value() const {
     return value_->text();
+}
+
+void StatusCard::setDetail(const QString& detail) {
+    detail_->setText(detail);
+    detail_->setVisible(!detail.isEmpty());
+    setAccessibleDescription(detail);
+}
+
+QString StatusCard::detail() const {
+    return detail_->text();
 }
 
 QString StatusCard::displayedValue() const {

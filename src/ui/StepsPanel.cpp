@@ -1,11 +1,13 @@
 #include "ui/StepsPanel.h"
 
 #include "ui/CheckBoxStyle.h"
+#include "ui/DiskPickerDialog.h"
 #include "ui/StepButtonLabel.h"
 #include "ui/Theme.h"
 #include "workflow/ViewController.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -77,8 +79,20 @@ StepsPanel::StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     // Buttons carry no text of their own; assistive technology reads the label's.
     startButton_->setAccessibleName(startLabel_->title());
     startButton_->setAccessibleDescription(startLabel_->subtitle());
-    buttons->addWidget(sourceButton_, 1);
-    buttons->addWidget(startButton_, 1);
+    auto* diskLabel =
+        new StepButtonLabel(QStringLiteral("Select Disk or Image"), QStringLiteral("externaldrive"),
+                            QStringLiteral("A disk, a partition or an image"), theme::primaryText(),
+                            theme::secondaryText(), this);
+    diskButton_ = new StepButton(diskLabel, this);
+    diskButton_->setObjectName(QStringLiteral("selectDiskButton"));
+    diskButton_->setAccessibleName(diskLabel->title());
+    diskButton_->setAccessibleDescription(diskLabel->subtitle());
+    // The keyboard follows the row from left to right.
+    setTabOrder(sourceButton_, diskButton_);
+    setTabOrder(diskButton_, startButton_);
+    buttons->addWidget(sourceButton_, 2);
+    buttons->addWidget(diskButton_, 1);
+    buttons->addWidget(startButton_, 2);
     layout->addLayout(buttons);
 
     togglesRow_ = new QWidget(this);
@@ -99,13 +113,63 @@ StepsPanel::StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     toggles->addWidget(showLogs_);
     layout->addWidget(togglesRow_);
 
+    scanRow_ = new QWidget(this);
+    scanRow_->setObjectName(QStringLiteral("scanOptionsRow"));
+    scanRow_->setAccessibleName(QStringLiteral("Scan options"));
+    auto* scan = new QHBoxLayout(scanRow_);
+    scan->setContentsMargins(0, 0, 0, 0);
+    auto* scanHeading = new QLabel(QStringLiteral("Scan options:"), scanRow_);
+    theme::setTextColor(scanHeading, theme::secondaryText());
+    auto* lookForLabel = new QLabel(QStringLiteral("Look for"), scanRow_);
+    lookFor_ = new QComboBox(scanRow_);
+    lookFor_->setObjectName(QStringLiteral("lookForChoice"));
+    lookFor_->setAccessibleName(QStringLiteral("Look for"));
+    lookForLabel->setBuddy(lookFor_);
+    const std::pair<const char*, QList<FileFamily>> kinds[] = {
+        {"Every kind PhotoRec knows", {}},
+        {"Pictures", {FileFamily::Pictures}},
+        {"Videos", {FileFamily::Videos}},
+        {"Pictures and videos", {FileFamily::Pictures, FileFamily::Videos}},
+        {"Audio", {FileFamily::Audio}},
+        {"Documents", {FileFamily::Documents}},
+        {"Archives", {FileFamily::Archives}},
+    };
+    for (const auto& [text, families] : kinds)
+        lookFor_->addItem(QString::fromLatin1(text), ScanOptions{families, false}.familiesKey());
+    auto* whereLabel = new QLabel(QStringLiteral("Where"), scanRow_);
+    where_ = new QComboBox(scanRow_);
+    where_->setObjectName(QStringLiteral("whereChoice"));
+    where_->setAccessibleName(QStringLiteral("Where to look"));
+    whereLabel->setBuddy(where_);
+    where_->addItem(QStringLiteral("Whole space"), false);
+    where_->addItem(QStringLiteral("Free space only"), true);
+    where_->setItemData(
+        1,
+        QStringLiteral("Only the unused space of the file system: faster, and files still there are not "
+                       "recovered again"),
+        Qt::ToolTipRole);
+    scan->addWidget(scanHeading);
+    scan->addSpacing(8);
+    scan->addWidget(lookForLabel);
+    scan->addWidget(lookFor_);
+    scan->addSpacing(12);
+    scan->addWidget(whereLabel);
+    scan->addWidget(where_);
+    scan->addStretch(1);
+    layout->addWidget(scanRow_);
+
     RecoveryViewModel* model = viewModel_.get();
     connect(sourceButton_, &QPushButton::clicked, model, &RecoveryViewModel::selectSourceLocation);
     connect(startButton_, &QPushButton::clicked, model, &RecoveryViewModel::selectSaveLocationAndStart);
     connect(recoverAllFiles_, &QCheckBox::toggled, model, &RecoveryViewModel::setRecoverAllFiles);
+    connect(diskButton_, &QPushButton::clicked, this, &StepsPanel::openDiskPicker);
+    connect(lookFor_, &QComboBox::activated, this, &StepsPanel::applyScanChoice);
+    connect(where_, &QComboBox::activated, this, &StepsPanel::applyScanChoice);
     connect(showLogs_, &QCheckBox::toggled, this, &StepsPanel::showLogToggled);
-    for (auto signal : {&RecoveryViewModel::selectedDrivePathChanged, &RecoveryViewModel::isRecoveringChanged,
-                        &RecoveryViewModel::recoverAllFilesChanged})
+    for (auto signal :
+         {&RecoveryViewModel::selectedDrivePathChanged, &RecoveryViewModel::isRecoveringChanged,
+          &RecoveryViewModel::recoverAllFilesChanged, &RecoveryViewModel::selectedSourceNameChanged,
+          &RecoveryViewModel::deepRecoveryAvailableChanged, &RecoveryViewModel::scanOptionsChanged})
         connect(model, signal, this, &StepsPanel::refresh);
     refresh();
 }
@@ -115,16 +179,56 @@ void StepsPanel::setShowLog(bool on) {
     showLogs_->setChecked(on);
 }
 
+DiskPickerDialog* StepsPanel::diskPicker() const {
+    return diskPicker_.data();
+}
+
+void StepsPanel::openDiskPicker() {
+    if (diskPicker_) {
+        diskPicker_->raise();
+        diskPicker_->activateWindow();
+        return;
+    }
+    diskPicker_ = new DiskPickerDialog(viewModel_, window());
+    diskPicker_->setAttribute(Qt::WA_DeleteOnClose);
+    diskPicker_->open();
+}
+
+void StepsPanel::applyScanChoice() {
+    ScanOptions options;
+    options.families = ScanOptions::familiesFromKey(lookFor_->currentData().toString());
+    options.freeSpaceOnly = where_->currentData().toBool();
+    viewModel_->setScanOptions(options);
+}
+
 void StepsPanel::refresh() {
     const auto& path = viewModel_->selectedDrivePath();
     const bool recovering = viewModel_->isRecovering();
     sourceLabel_->setTitle(path ? QStringLiteral("Selected") : QStringLiteral("Select Data Source"));
-    sourceLabel_->setSubtitle(path ? *path : QStringLiteral("Choose a volume or folder"));
+    const QString& name = viewModel_->selectedSourceName();
+    sourceLabel_->setSubtitle(!path            ? QStringLiteral("Choose a volume or folder")
+                              : name.isEmpty() ? *path
+                                               : name + QStringLiteral(" \u2014 ") + *path);
     sourceButton_->setAccessibleName(sourceLabel_->title());
     sourceButton_->setAccessibleDescription(sourceLabel_->subtitle());
     sourceButton_->setEnabled(!recovering);
     startButton_->setEnabled(path.has_value() && !recovering);
     togglesRow_->setEnabled(!recovering);
+    diskButton_->setEnabled(!recovering);
+    scanRow_->setVisible(viewModel_->deepRecoveryAvailable());
+    scanRow_->setEnabled(!recovering);
+    const ScanOptions& options = viewModel_->scanOptions();
+    int kind = lookFor_->findData(options.familiesKey());
+    if (kind < 0) {
+        // Kept from elsewhere (the command line): shown as it is.
+        QStringList names;
+        for (const QString& key : options.familiesKey().split(QLatin1Char(',')))
+            names.append(key.left(1).toUpper() + key.mid(1));
+        lookFor_->addItem(names.join(QStringLiteral(", ")), options.familiesKey());
+        kind = lookFor_->count() - 1;
+    }
+    lookFor_->setCurrentIndex(kind);
+    where_->setCurrentIndex(options.freeSpaceOnly ? 1 : 0);
     if (recoverAllFiles_->isChecked() != viewModel_->recoverAllFiles()) {
         const QSignalBlocker blocker(recoverAllFiles_);
         recoverAllFiles_->setChecked(viewModel_->recoverAllFiles());

@@ -2,17 +2,22 @@
 
 #include "ui/PanelSurface.h"
 
+#include <QPointer>
+
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QPushButton;
 
 namespace vellorin {
 
 class RecoveryViewModel;
+class DiskPickerDialog;
 class StepButtonLabel;
 
-// The two buttons that drive a recovery and the two options under them.
+// The two buttons that drive a recovery, the disk chooser beside them, the two options under
+// them and, when the engine will search, what it looks for and where.
 class StepsPanel : public PanelSurface {
     Q_OBJECT
   public:
@@ -24,6 +29,12 @@ class StepsPanel : public PanelSurface {
     QCheckBox* showLogsToggle() const { return showLogs_; }
     StepButtonLabel* sourceLabel() const { return sourceLabel_; }
     StepButtonLabel* startLabel() const { return startLabel_; }
+    QPushButton* diskButton() const { return diskButton_; }
+    QWidget* scanOptionsRow() const { return scanRow_; }
+    QComboBox* lookForChoice() const { return lookFor_; }
+    QComboBox* whereChoice() const { return where_; }
+    // The open disk chooser, if any.
+    DiskPickerDialog* diskPicker() const;
 
     void setShowLog(bool on);
 
@@ -32,6 +43,8 @@ class StepsPanel : public PanelSurface {
 
   private:
     void refresh();
+    void openDiskPicker();
+    void applyScanChoice();
 
     std::shared_ptr<RecoveryViewModel> viewModel_;
     QPushButton* sourceButton_;
@@ -41,6 +54,11 @@ class StepsPanel : public PanelSurface {
     QWidget* togglesRow_;
     QCheckBox* recoverAllFiles_;
     QCheckBox* showLogs_;
+    QPushButton* diskButton_;
+    QWidget* scanRow_;
+    QComboBox* lookFor_;
+    QComboBox* where_;
+    QPointer<DiskPickerDialog> diskPicker_;
 };
 
 } // namespace vellorin

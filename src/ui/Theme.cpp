@@ -135,6 +135,7 @@ QIcon icon(const QString& symbolName) {
     };
     static const QHash<QString, Mapping> mappings{
         {QStringLiteral("internaldrive"), {"drive-harddisk", QStyle::SP_DriveHDIcon}},
+        {QStringLiteral("externaldrive"), {"drive-removable-media", QStyle::SP_DriveFDIcon}},
         {QStringLiteral("externaldrive.badge.arrow.down"),
          {"drive-removable-media", QStyle::SP_DialogSaveButton}},
         {QStringLiteral("checkmark.circle.fill"), {"emblem-default", QStyle::SP_DialogApplyButton}},

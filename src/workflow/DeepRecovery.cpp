@@ -17,7 +17,7 @@
 namespace vellorin {
 
 void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString& sourcePath,
-                                        const QString& savePath) {
+                                        const QString& savePath, const ScanOptions& options) {
     const std::optional<QString> recoveryDirectory = prepareRecoveryDirectory(savePath);
     if (!recoveryDirectory)
         return; // already reported; no monitor was started for this run
@@ -25,7 +25,10 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     const std::optional<QString> resourceFolder = platform_.resources->resourceFolder();
     if (!resourceFolder) {
         appendLog(QStringLiteral("Unable to get app resource path"));
-        runSimplifiedRecoveryOnWorker(sourcePath, *recoveryDirectory);
+        if (isDiskSource(sourcePath))
+            handleEngineExit(1, *recoveryDirectory);
+        else
+            runSimplifiedRecoveryOnWorker(sourcePath, *recoveryDirectory);
         return;
     }
     const QString enginePath = engineFilesIn(*resourceFolder).engine;
@@ -64,9 +67,10 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
                 self->handleEngineExit(status, directory);
         });
     };
-    EngineLauncher::Command command{QStringLiteral("/bin/bash"),
-                                    {scriptPath, enginePath, sourcePath, *recoveryDirectory},
-                                    savePath,
+    // With the defaults the script gets exactly its three arguments.
+    const QStringList arguments = QStringList{scriptPath} + options.scriptArguments() +
+                                  QStringList{enginePath, sourcePath, *recoveryDirectory};
+    EngineLauncher::Command command{QStringLiteral("/bin/bash"), arguments, savePath,
                                     source.descriptor.get()};
     std::shared_ptr<EngineProcess> process;
     if (platform_.engine)
@@ -135,6 +139,11 @@ void RecoveryViewModel::handleEngineLaunchFailure(const Error& error, const QStr
                                                   const QString& recoveryDirectory) {
     stopFileMonitor();
     appendLog(QStringLiteral("Failed to start PhotoRec: ") + error.description);
+    if (isDiskSource(sourcePath)) {
+        // Only the engine reads a device or an image; copying it file by file is no fallback.
+        handleEngineExit(1, recoveryDirectory);
+        return;
+    }
     // The folder prepared for the engine receives the copies: preparing it again would probe
     // the save location a second time and could make a second fallback folder.
     runSimplifiedRecoveryOnWorker(sourcePath, recoveryDirectory);

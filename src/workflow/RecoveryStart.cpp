@@ -19,10 +19,16 @@ void RecoveryViewModel::startRecovery(const QString& sourcePath, const QString& 
         appendLog(QStringLiteral("Using bundled PhotoRec for deep recovery..."));
         // The output-folder monitor is started by the run itself, once it knows which
         // folder the engine writes into (the save location's, or the fallback).
-        platform_.queues->userInitiated([weak = weakSelf(), scriptPath = *scriptPath, sourcePath, savePath] {
-            if (auto self = weak.lock())
-                self->runDeepRecovery(scriptPath, sourcePath, savePath);
-        });
+        platform_.queues->userInitiated(
+            [weak = weakSelf(), scriptPath = *scriptPath, sourcePath, savePath, options = scanOptions_] {
+                if (auto self = weak.lock())
+                    self->runDeepRecovery(scriptPath, sourcePath, savePath, options);
+            });
+        return;
+    }
+    if (isDiskSource(sourcePath)) {
+        // The engine went away after the start was allowed: a device is never copied file by file.
+        refuseEnginelessStart();
         return;
     }
     appendLog(QStringLiteral("Using simplified recovery algorithm..."));
@@ -52,6 +58,36 @@ void RecoveryViewModel::resetForRecovery() {
     setScannedCount(0);
     setRecoveredFiles({});
     clearLog();
+}
+
+bool RecoveryViewModel::enginePresent() {
+    const std::optional<QString> folder =
+        platform_.resources ? platform_.resources->resourceFolder() : std::nullopt;
+    if (!folder)
+        return false;
+    const EngineFiles files = engineFilesIn(*folder);
+    return platform_.fileSystem->exists(files.script) && platform_.fileSystem->exists(files.engine);
+}
+
+bool RecoveryViewModel::isDiskSource(const QString& sourcePath) {
+    return platform_.fileSystem->exists(sourcePath) && !platform_.fileSystem->isDirectory(sourcePath);
+}
+
+void RecoveryViewModel::refuseEnginelessStart() {
+    appendLog(
+        QStringLiteral("Start aborted: PhotoRec is not installed, and only PhotoRec can search a disk or an "
+                       "image (install the package testdisk)"));
+    platform_.queues->postMain([weak = weakSelf()] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        if (self->isRecovering_)
+            self->setIsRecovering(false);
+        self->setStatusMessage(
+            QStringLiteral("Recovering from a disk or an image needs PhotoRec (package testdisk)."));
+        self->setStatusColor(StatusColor::Red);
+        self->releaseSecurityScopedAccess();
+    });
 }
 
 std::optional<QString> RecoveryViewModel::locateEngine() {

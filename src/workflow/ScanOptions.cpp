@@ -19,10 +19,13 @@ struct FamilyFormats {
 // documents of every ending (RTF, HTML, CSV); "asf" is WMV and WMA; "mov" holds MP4, M4A,
 // 3GP, HEIC and CR3.
 const std::array<FamilyFormats, 5> kTable{{
-    {FileFamily::Pictures, "pictures",
-     {"jpg", "png", "gif", "bmp", "tif", "crw", "raf", "orf", "rw2", "mrw", "x3f", "psd", "ico", "pcx", "riff",
-      "mov"}},
-    {FileFamily::Videos, "videos", {"mov", "mkv", "riff", "mpg", "asf", "flv", "ogg", "m2ts", "rm", "swf", "dv"}},
+    {FileFamily::Pictures,
+     "pictures",
+     {"jpg", "png", "gif", "bmp", "tif", "crw", "raf", "orf", "rw2", "mrw", "x3f", "psd", "ico", "pcx",
+      "riff", "mov"}},
+    {FileFamily::Videos,
+     "videos",
+     {"mov", "mkv", "riff", "mpg", "asf", "flv", "ogg", "m2ts", "rm", "swf", "dv"}},
     {FileFamily::Audio,
      "audio",
      {"mp3", "flac", "ogg", "riff", "asf", "mov", "mid", "aif", "amr", "ape", "wv", "au", "ra", "caf"}},

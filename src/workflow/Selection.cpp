@@ -1,9 +1,12 @@
 #include "workflow/ViewController.h"
 
+#include "platform/Alerts.h"
+#include "platform/BlockDevices.h"
 #include "platform/FileSystem.h"
 #include "platform/Panels.h"
 #include "platform/Queues.h"
 #include "platform/StartFolders.h"
+#include "workflow/SaveLocationGuard.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -74,7 +77,7 @@ bool nested(const QString& source, const QString& save) {
 
 void RecoveryViewModel::selectSourceLocation() {
     const PanelRequest request{QStringLiteral("Select Data Source Location (Where to recover data from)"),
-                               sourceStartFolder(), false};
+                               sourceStartFolder(), false, {}};
     platform_.panels->chooseFolder(request, [weak = weakSelf()](std::optional<QString> chosen) {
         if (auto self = weak.lock())
             self->handleSourcePanelResult(chosen);
@@ -94,7 +97,25 @@ void RecoveryViewModel::handleSourcePanelResult(const std::optional<QString>& ch
         [self = shared_from_this(), path = *chosenPath] { self->applySourceSelection(path); });
 }
 
-void RecoveryViewModel::applySourceSelection(const QString& path) {
+void RecoveryViewModel::selectDiskSource(const QString& path, const QString& name) {
+    if (isRecovering_)
+        return;
+    // A device or an image is read by the engine through a descriptor of its own; there is
+    // no folder to hold on to.
+    if (sourceScopedURL_)
+        platform_.fileSystem->stopAccessing(*sourceScopedURL_);
+    sourceScopedURL_.reset();
+    platform_.queues->postMain(
+        [self = shared_from_this(), path, name] { self->applySourceSelection(path, name); });
+}
+
+void RecoveryViewModel::applySourceSelection(const QString& path, const QString& name) {
+    refreshDeepRecoveryAvailable();
+    // The name first: views redraw the source when its path changes.
+    if (name != selectedSourceName_) {
+        selectedSourceName_ = name;
+        emit selectedSourceNameChanged();
+    }
     setSelectedDrivePath(path);
     appendLog(QStringLiteral("Selected data source: ") + path);
     setStatusMessage(QStringLiteral("Data source selected, ready to recover"));
@@ -110,9 +131,13 @@ void RecoveryViewModel::selectSaveLocationAndStart() {
         appendLog(QStringLiteral("Start aborted: no data source selected"));
         return;
     }
+    if (isDiskSource(*selectedDrivePath_) && !enginePresent()) {
+        refuseEnginelessStart();
+        return;
+    }
     // The start uses the source as it stands now, whatever is chosen while the panel is open.
     const PanelRequest request{QStringLiteral("Select Save Location (Must be different from source)"),
-                               homeFolder(), true};
+                               homeFolder(), true, {}};
     platform_.panels->chooseFolder(
         request, [weak = weakSelf(), sourcePath = *selectedDrivePath_](std::optional<QString> chosen) {
             if (auto self = weak.lock())
@@ -127,12 +152,40 @@ void RecoveryViewModel::handleSavePanelResult(const std::optional<QString>& chos
     if (!chosenPath || isRecovering_)
         return;
     const QString savePath = *chosenPath;
+    if (isDiskSource(sourcePath)) {
+        // Finding what holds the save location runs programs: off the main thread.
+        platform_.queues->userInitiated([weak = weakSelf(), devices = platform_.blockDevices,
+                                         queues = platform_.queues, sourcePath, savePath] {
+            std::optional<QString> disk;
+            if (devices)
+                disk = SaveLocationGuard(*devices).sourceUnder(sourcePath, savePath);
+            queues->postMain([weak, disk, sourcePath, savePath] {
+                auto self = weak.lock();
+                if (!self || self->isRecovering_)
+                    return;
+                if (disk) {
+                    self->showAlert(
+                        QStringLiteral("Error"),
+                        QStringLiteral("The save location is on ") + *disk +
+                            QStringLiteral(", the disk being recovered.\nPlease choose a folder on "
+                                           "another disk to avoid overwriting."));
+                    return;
+                }
+                self->continueWithSaveLocation(sourcePath, savePath);
+            });
+        });
+        return;
+    }
     if (locationsOverlap(sourcePath, savePath)) {
         showAlert(QStringLiteral("Error"),
                   QStringLiteral("Save location must be outside the source path.\nPlease "
                                  "choose a different disk or folder to avoid overwriting."));
         return;
     }
+    continueWithSaveLocation(sourcePath, savePath);
+}
+
+void RecoveryViewModel::continueWithSaveLocation(const QString& sourcePath, const QString& savePath) {
     if (outputScopedURL_)
         platform_.fileSystem->stopAccessing(*outputScopedURL_);
     if (platform_.fileSystem->startAccessing(savePath))

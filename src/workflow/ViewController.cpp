@@ -3,10 +3,16 @@
 #include "platform/Alerts.h"
 #include "platform/Clock.h"
 #include "platform/Queues.h"
+#include "platform/Settings.h"
 
 #include <QTimer>
 
 namespace vellorin {
+
+namespace {
+const QString kScanFamiliesKey = QStringLiteral("scanFamilies");
+const QString kScanSpaceKey = QStringLiteral("scanSpace");
+} // namespace
 
 std::shared_ptr<RecoveryViewModel> RecoveryViewModel::create(Platform platform) {
     // The last reference may be dropped on a worker thread; the object itself is always
@@ -17,7 +23,13 @@ std::shared_ptr<RecoveryViewModel> RecoveryViewModel::create(Platform platform) 
 
 RecoveryViewModel::RecoveryViewModel(Platform platform)
     : platform_(std::move(platform)),
-      statusMessage_(QStringLiteral("Please select the data source location (where to recover data from)")) {}
+      statusMessage_(QStringLiteral("Please select the data source location (where to recover data from)")) {
+    if (platform_.settings) {
+        scanOptions_.families = ScanOptions::familiesFromKey(platform_.settings->text(kScanFamiliesKey));
+        scanOptions_.freeSpaceOnly = platform_.settings->text(kScanSpaceKey) == QStringLiteral("free");
+    }
+    deepRecoveryAvailable_ = enginePresent();
+}
 
 // Dropping the view model neither stops an engine nor waits for one: the timer and the
 // process handle are only released.
@@ -30,6 +42,28 @@ QVariant RecoveryViewModel::selectedDrivePathValue() const {
 void RecoveryViewModel::setRecoverAllFiles(bool on) {
     recoverAllFiles_.store(on, std::memory_order_relaxed);
     emit recoverAllFilesChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::setScanOptions(const ScanOptions& options) {
+    if (options == scanOptions_)
+        return;
+    scanOptions_ = options;
+    if (platform_.settings) {
+        platform_.settings->setText(kScanFamiliesKey, options.familiesKey());
+        platform_.settings->setText(kScanSpaceKey,
+                                    options.freeSpaceOnly ? QStringLiteral("free") : QStringLiteral("whole"));
+    }
+    emit scanOptionsChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::refreshDeepRecoveryAvailable() {
+    const bool available = enginePresent();
+    if (available == deepRecoveryAvailable_)
+        return;
+    deepRecoveryAvailable_ = available;
+    emit deepRecoveryAvailableChanged();
     emit changed();
 }
 

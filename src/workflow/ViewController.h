@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/Platform.h"
 #include "workflow/RecoveredFile.h"
+#include "workflow/ScanOptions.h"
 
 #include <QList>
 #include <QObject>
@@ -35,6 +36,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     Q_PROPERTY(qint64 recoveredCount READ recoveredCount NOTIFY recoveredCountChanged)
     Q_PROPERTY(qint64 scannedCount READ scannedCount NOTIFY scannedCountChanged)
     Q_PROPERTY(QList<vellorin::RecoveredFile> recoveredFiles READ recoveredFiles NOTIFY recoveredFilesChanged)
+    Q_PROPERTY(QString selectedSourceName READ selectedSourceName NOTIFY selectedSourceNameChanged)
+    Q_PROPERTY(bool deepRecoveryAvailable READ deepRecoveryAvailable NOTIFY deepRecoveryAvailableChanged)
 
   public:
     enum class StatusColor { Primary, Red, Blue, Orange, Green };
@@ -58,6 +61,13 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     qint64 recoveredCount() const { return recoveredCount_; }
     qint64 scannedCount() const { return scannedCount_; }
     const QList<RecoveredFile>& recoveredFiles() const { return recoveredFiles_; }
+    // What a sighted user calls the chosen disk or partition; empty for a folder or an image.
+    const QString& selectedSourceName() const { return selectedSourceName_; }
+    // The engine and its script are installed: a start runs the deep recovery.
+    bool deepRecoveryAvailable() const { return deepRecoveryAvailable_; }
+    const ScanOptions& scanOptions() const { return scanOptions_; }
+    // Kept for later launches as well.
+    void setScanOptions(const ScanOptions& options);
 
     // Not published.
     const std::shared_ptr<EngineProcess>& recoveryProcess() const { return recoveryProcess_; }
@@ -72,6 +82,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
 
     // Location selection (main thread).
     void selectSourceLocation();
+    // A disk, a partition or an image file chosen as the source, with its readable name.
+    void selectDiskSource(const QString& path, const QString& name);
     void selectSaveLocationAndStart();
     static bool locationsOverlap(const QString& sourcePath, const QString& savePath);
 
@@ -85,7 +97,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     std::optional<QString> makeFallbackDirectory();
 
     // Deep recovery (worker thread) and the output-folder monitor (any thread).
-    void runDeepRecovery(const QString& scriptPath, const QString& sourcePath, const QString& savePath);
+    void runDeepRecovery(const QString& scriptPath, const QString& sourcePath, const QString& savePath,
+                         const ScanOptions& options = {});
     void startFileMonitor(const QString& watchedFolder);
     void stopFileMonitor();
 
@@ -106,6 +119,9 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void recoveredCountChanged();
     void scannedCountChanged();
     void recoveredFilesChanged();
+    void selectedSourceNameChanged();
+    void deepRecoveryAvailableChanged();
+    void scanOptionsChanged();
     // Emitted for any published change, after the property's own signal.
     void changed();
     // Finer signals for views that follow the state incrementally. Each comes just before
@@ -144,7 +160,13 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     // Selection, start, deep recovery and monitor internals.
     void handleSourcePanelResult(const std::optional<QString>& chosenPath);
     void handleSavePanelResult(const std::optional<QString>& chosenPath, const QString& sourcePath);
-    void applySourceSelection(const QString& path);
+    void applySourceSelection(const QString& path, const QString& name = {});
+    void continueWithSaveLocation(const QString& sourcePath, const QString& savePath);
+    // A disk, a partition or an image: anything but a folder, read only by the engine.
+    bool isDiskSource(const QString& sourcePath);
+    bool enginePresent();
+    void refreshDeepRecoveryAvailable();
+    void refuseEnginelessStart();
     void resetForRecovery();
     void handleEngineOutput(const QByteArray& chunk);
     void handleEngineExit(int exitStatus, const QString& recoveryDirectory);
@@ -177,6 +199,9 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     qint64 recoveredCount_ = 0;
     qint64 scannedCount_ = 0;
     QList<RecoveredFile> recoveredFiles_;
+    QString selectedSourceName_;
+    bool deepRecoveryAvailable_ = false;
+    ScanOptions scanOptions_;
     std::shared_ptr<EngineProcess> recoveryProcess_;
     std::unique_ptr<QTimer> fileMonitorTimer_;
     std::optional<QString> sourceScopedURL_;

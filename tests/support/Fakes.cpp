@@ -1,6 +1,7 @@
 #include "support/Fakes.h"
 
 #include "platform/ExecutableResources.h"
+#include "platform/LsblkOutput.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -166,6 +167,30 @@ QStringList listTree(const QString& root) {
     }
     files.sort();
     return files;
+}
+
+RecordedBlockDevices::RecordedBlockDevices(const QString& recording, QHash<QString, QString> mounts)
+    : mounts(std::move(mounts)) {
+    QFile file(qEnvironmentVariable("VELLORIN_SOURCE_DIR") + u"/tests/data/lsblk/"_s + recording +
+               u".json"_s);
+    if (file.open(QIODevice::ReadOnly))
+        json = file.readAll();
+}
+
+std::variant<QList<BlockDevice>, QString> RecordedBlockDevices::list() {
+    return parseLsblkOutput(json, [this](const QString& name) { return images.value(name); });
+}
+
+QString RecordedBlockDevices::deviceHolding(const QString& path) {
+    QString best;
+    QString device;
+    for (auto it = mounts.cbegin(); it != mounts.cend(); ++it) {
+        const QString& point = it.key();
+        const bool holds = path == point || point == u"/"_s || path.startsWith(point + u'/');
+        if (holds && point.size() > best.size())
+            best = point, device = it.value();
+    }
+    return device;
 }
 
 } // namespace vellorin::test

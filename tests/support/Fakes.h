@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Alerts.h"
+#include "platform/BlockDevices.h"
 #include "platform/Clock.h"
 #include "platform/DiskAccess.h"
 #include "platform/Folders.h"
@@ -11,11 +12,13 @@
 #include "platform/QtQueues.h"
 #include "platform/Resources.h"
 #include "platform/Settings.h"
+#include "platform/SystemBlockDevices.h"
 #include "platform/Workspace.h"
 #include "workflow/ViewController.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QHash>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -74,6 +77,9 @@ struct FakePanels final : Panels {
                       std::function<void(std::optional<QString>)> done) override {
         requests.push_back({request, std::move(done)});
     }
+    void chooseFile(const PanelRequest& request, std::function<void(std::optional<QString>)> done) override {
+        requests.push_back({request, std::move(done)});
+    }
     void answer(std::optional<QString> folder) {
         Open open = std::move(requests.front());
         requests.erase(requests.begin());
@@ -85,7 +91,10 @@ struct FakePanels final : Panels {
 struct MemorySettings final : Settings {
     bool hasSeenOnboarding() override { return seen; }
     void setHasSeenOnboarding(bool value) override { seen = value; }
+    QString text(const QString& key) override { return texts.value(key); }
+    void setText(const QString& key, const QString& value) override { texts.insert(key, value); }
     bool seen = false;
+    QHash<QString, QString> texts;
 };
 
 struct FixedResources final : Resources {
@@ -116,6 +125,19 @@ struct GatedQueues final : Queues {
     std::deque<Task> held;
 };
 
+// A recorded "lsblk --json" and a mount table given by the test.
+struct RecordedBlockDevices final : BlockDevices {
+    explicit RecordedBlockDevices(const QString& recording, QHash<QString, QString> mounts = {});
+    std::variant<QList<BlockDevice>, QString> list() override;
+    // The longest mount point that holds the path.
+    QString deviceHolding(const QString& path) override;
+    QByteArray json;
+    // Mount point → device.
+    QHash<QString, QString> mounts;
+    // Kernel name → image, for loop devices.
+    QHash<QString, QString> images;
+};
+
 // Opens nothing and asks no one: the engine script opens the source itself.
 struct NoDiskAccess final : DiskAccess {
     Opened openSource(const QString&, const std::function<void(const QString&)>&) override { return {}; }
@@ -137,11 +159,12 @@ struct TestPlatform {
     std::shared_ptr<Resources> resources = std::make_shared<FixedResources>(std::nullopt);
     std::shared_ptr<EngineLauncher> engine = std::make_shared<PosixEngineLauncher>();
     std::shared_ptr<DiskAccess> disks = std::make_shared<NoDiskAccess>();
+    std::shared_ptr<BlockDevices> blockDevices = std::make_shared<SystemBlockDevices>();
 
     Platform platform() const {
         return Platform{
             gate,   fileSystem, alerts,    workspace, clock, std::make_shared<FakeFolders>(scratch),
-            panels, settings,   resources, engine,    disks};
+            panels, settings,   resources, engine,    disks, blockDevices};
     }
 };
 
