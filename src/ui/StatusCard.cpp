@@ -23,7 +23,8 @@ StatusCard::StatusCard(const QString& symbolName, const QString& title, const QC
     theme::setTextColor(detail_, theme::secondaryText());
     detail_->hide();
     layout->addWidget(detail_);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Grows to the row's height, so that a card with a second line leaves the others level with it.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
     setAccessibleName(title);
 }
 

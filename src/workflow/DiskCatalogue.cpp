@@ -95,8 +95,11 @@ QString DiskCatalogue::diskName(const BlockDevice& disk) {
         name = name.isEmpty() ? vendor : vendor + QLatin1Char(' ') + name;
     if (!name.isEmpty())
         return name;
-    if (disk.type == QStringLiteral("loop"))
-        return QStringLiteral("Loop device ") + disk.kernelName;
+    if (disk.type == QStringLiteral("loop")) {
+        const QString image = disk.backingFile.section(QLatin1Char('/'), -1);
+        return QStringLiteral("Loop device ") + disk.kernelName +
+               (image.isEmpty() ? QString() : QStringLiteral(" (") + image + QLatin1Char(')'));
+    }
     return QStringLiteral("Disk ") + disk.kernelName;
 }
 
