@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "platform/UserSettings.h"
 #include "ui/ContentView.h"
+#include "ui/DiskPickerDialog.h"
 #include "ui/LogPanel.h"
 #include "ui/ProgressSpinner.h"
 #include "ui/QuickStartSheet.h"
@@ -20,14 +21,17 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 using namespace vellorin;
 using namespace vellorin::test;
@@ -144,6 +148,80 @@ class WindowTest : public QObject {
         window.reset(), delegate.reset();
     }
 
+    void aDiskChosenFromTheList() {
+        auto devices = std::make_shared<RecordedBlockDevices>(u"machine"_s);
+        services->blockDevices = devices;
+        services->resources =
+            std::make_shared<FixedResources>(makeResourceFolder(scratch->path(), "exit 0\n"));
+        open();
+        StepsPanel* steps = view->stepsPanel();
+        QCOMPARE(accessibleName(steps->diskButton()), u"Select Disk or Image"_s);
+        // The engine is there, so a start searches: what for and where can be chosen.
+        QVERIFY(steps->scanOptionsRow()->isVisible());
+        // On Linux a combo box is named by the label it is the buddy of.
+        for (QComboBox* choice : {steps->lookForChoice(), steps->whereChoice()}) {
+            const auto labels = QAccessible::queryAccessibleInterface(choice)->relations(QAccessible::Label);
+            QCOMPARE(labels.size(), 1);
+            QCOMPARE(labels.first().first->text(QAccessible::Name), choice->accessibleName());
+        }
+        QTest::mouseClick(steps->diskButton(), Qt::LeftButton);
+        QTRY_VERIFY(steps->diskPicker() && steps->diskPicker()->isVisible());
+        DiskPickerDialog* dialog = steps->diskPicker();
+        QCOMPARE(dialog->windowTitle(), u"Select Disk or Image"_s);
+        // Each row is named with what a sighted user reads in it; the system disk comes last.
+        const auto spoken = [](QTreeWidgetItem* item) {
+            return item->data(0, Qt::AccessibleTextRole).toString();
+        };
+        QTreeWidget* list = dialog->list();
+        QTRY_COMPARE(list->topLevelItemCount(), 6);
+        QTreeWidgetItem* stick = list->topLevelItem(1);
+        QCOMPARE(spoken(stick), u"SanDisk Ultra, 30.77 GB, USB, removable"_s);
+        QCOMPARE(spoken(stick->child(0)), u"Partition 1, CARD, vfat, 30.76 GB, mounted at /media/ada/CARD"_s);
+        QCOMPARE(spoken(list->topLevelItem(5)), u"Samsung SSD 980 1TB, 1 TB, NVMe, System disk"_s);
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(list);
+        QStringList cells;
+        for (int i = 0; i < table->childCount(); ++i)
+            cells << table->child(i)->text(QAccessible::Name);
+        QVERIFY2(cells.contains(spoken(stick)), qPrintable(cells.join(u" | "_s)));
+        QVERIFY(!dialog->chooseButton()->isEnabled());
+
+        // A stick pulled out and another plugged in while the partition is selected.
+        list->setCurrentItem(stick->child(0));
+        devices->json = RecordedBlockDevices(u"replugged"_s).json;
+        QTRY_COMPARE_WITH_TIMEOUT(list->topLevelItem(1)->text(0), u"Verbatim STORE N GO"_s,
+                                  DiskPickerDialog::kRefreshIntervalMs * 3);
+        QCOMPARE(list->selectedItems().value(0)->text(3), u"/dev/sdb1"_s);
+        saveScreenshot(dialog, u"disk-picker"_s);
+        QTest::mouseClick(dialog->chooseButton(), Qt::LeftButton);
+        QTRY_VERIFY(!steps->diskPicker());
+
+        // Chosen as a folder is: the same line, status and card, with the disk's name beside.
+        QCOMPARE(logMessages(view->viewModel()->logText()),
+                 QStringList{u"Selected data source: /dev/sdb1"_s});
+        QCOMPARE(view->statusLine()->messageLabel()->text(), u"Data source selected, ready to recover"_s);
+        QCOMPARE(view->sourceCard()->value(), u"/dev/sdb1"_s);
+        QCOMPARE(view->sourceCard()->detail(), u"SanDisk Ultra, partition 1 (CARD)"_s);
+        QCOMPARE(steps->sourceLabel()->subtitle(), u"SanDisk Ultra, partition 1 (CARD) \u2014 /dev/sdb1"_s);
+        steps->lookForChoice()->setCurrentText(u"Pictures"_s);
+        emit steps->lookForChoice()->activated(steps->lookForChoice()->currentIndex());
+        QCOMPARE(view->viewModel()->scanOptions().families, QList<FileFamily>{FileFamily::Pictures});
+        QCOMPARE(services->settings->texts.value(u"scanFamilies"_s), u"pictures"_s);
+        saveScreenshot(view.get(), u"disk-chosen"_s);
+
+        // An image file instead, through the file panel.
+        QTest::mouseClick(steps->diskButton(), Qt::LeftButton);
+        QTRY_VERIFY(steps->diskPicker());
+        QTest::mouseClick(steps->diskPicker()->imageButton(), Qt::LeftButton);
+        QCOMPARE(services->panels->requests.size(), std::size_t(1));
+        QVERIFY(services->panels->requests.at(0).request.nameFilters.value(0).contains(u"*.img"_s));
+        const QString image = scratch->filePath(u"card.img"_s);
+        writeFile(image, QByteArray(512, '\0'));
+        services->panels->answer(image);
+        QTRY_VERIFY(!steps->diskPicker());
+        QTRY_COMPARE(view->sourceCard()->value(), image);
+        QVERIFY(view->sourceCard()->detail().isEmpty());
+    }
+
     void aRecoveryThroughTheWindow() {
         open();
         StepsPanel* steps = view->stepsPanel();
@@ -163,7 +241,8 @@ class WindowTest : public QObject {
                      check ? check->text() : control->findChild<StepButtonLabel*>()->title());
         }
         steps->sourceButton()->setFocus(Qt::TabFocusReason);
-        QCOMPARE(tabCycle(), (QList<QWidget*>{steps->diskButton()} + controls.mid(3) << steps->sourceButton()));
+        QCOMPARE(tabCycle(),
+                 (QList<QWidget*>{steps->diskButton()} + controls.mid(3) << steps->sourceButton()));
 
         recover({u"holiday/beach.jpg"_s, u"notes.txt"_s, u"song.mp3"_s, u"x.xyz"_s}, {2500, 7, 1'500'000, 3});
         QTRY_VERIFY(view->viewModel()->isRecovering());

@@ -94,7 +94,18 @@ void ContentView::setShowLog(bool on) {
 void ContentView::refreshCards() {
     const auto& path = viewModel_->selectedDrivePath();
     sourceCard_->setValue(path ? *path : QStringLiteral("Not selected"));
-    sourceCard_->setDetail(path ? viewModel_->selectedSourceName() : QString());
+    const QString detail = path ? viewModel_->selectedSourceName() : QString();
+    if (detail != sourceCard_->detail()) {
+        sourceCard_->setDetail(detail);
+        // A card with a second line makes the row taller; the others keep level with it.
+        int height = 0;
+        for (StatusCard* card : {sourceCard_, recoveredCard_, scannedCard_}) {
+            card->setMinimumHeight(0);
+            height = std::max(height, card->sizeHint().height());
+        }
+        for (StatusCard* card : {sourceCard_, recoveredCard_, scannedCard_})
+            card->setMinimumHeight(height);
+    }
     recoveredCard_->setValue(QString::number(viewModel_->recoveredCount()));
     scannedCard_->setValue(QString::number(viewModel_->scannedCount()));
 }

@@ -23,8 +23,8 @@ StatusCard::StatusCard(const QString& symbolName, const QString& title, const QC
     theme::setTextColor(detail_, theme::secondaryText());
     detail_->hide();
     layout->addWidget(detail_);
-    // Grows to the row's height, so that a card with a second line leaves the others level with it.
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
+    layout->addStretch(1);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setAccessibleName(title);
 }
 

@@ -136,7 +136,7 @@ StepsPanel::StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     };
     for (const auto& [text, families] : kinds)
         lookFor_->addItem(QString::fromLatin1(text), ScanOptions{families, false}.familiesKey());
-    auto* whereLabel = new QLabel(QStringLiteral("Where"), scanRow_);
+    auto* whereLabel = new QLabel(QStringLiteral("Where to look"), scanRow_);
     where_ = new QComboBox(scanRow_);
     where_->setObjectName(QStringLiteral("whereChoice"));
     where_->setAccessibleName(QStringLiteral("Where to look"));
