@@ -70,6 +70,13 @@ class Report {
         line(figure, value, reference, r, QStringLiteral("excess<=%1").arg(maxExcess), met ? "ok" : "MISSED");
         missed_ = missed_ || !met;
     }
+    // A figure that must stay at or below a fixed bound, shown beside its reference.
+    void atMost(const char* figure, double value, double reference, double bound) {
+        const bool met = value <= bound;
+        line(figure, value, reference, reference > 0 ? value / reference : 0,
+             QStringLiteral("value<=%1").arg(bound), met ? "ok" : "MISSED");
+        missed_ = missed_ || !met;
+    }
     void info(const char* figure, double value, double reference) {
         line(figure, value, reference, reference > 0 ? value / reference : 0, QStringLiteral("-"), "info");
     }
