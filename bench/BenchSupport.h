@@ -166,18 +166,17 @@ inline bool runTool(const QString& program, const QStringList& arguments) {
     return true;
 }
 
-// The engine's command list exactly as our script has it, so that both runs do the same search.
-inline std::optional<QString> scriptCommands(const QString& script) {
-    QFile file(script);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray prefix = "readonly kCommands=";
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
-        if (line.startsWith(prefix))
-            return QString::fromUtf8(line.mid(prefix.size()));
+// The engine's command list as our script builds it for these formats (every format the
+// engine knows when none), over the whole space, so that both runs do the same search.
+inline QString engineCommands(const QStringList& formats = {}) {
+    QString files = QStringLiteral("everything,enable");
+    if (!formats.isEmpty()) {
+        files = QStringLiteral("everything,disable");
+        for (const QString& name : formats)
+            files += QLatin1Char(',') + name + QStringLiteral(",enable");
     }
-    return std::nullopt;
+    return QStringLiteral("partition_none,options,paranoid,fileopt,") + files +
+           QStringLiteral(",wholespace,search");
 }
 
 struct Content {
@@ -293,12 +292,7 @@ inline std::optional<Engine> buildEngine(const std::optional<QString>& resources
                  .arg(resources.value_or(QStringLiteral("none"))));
         return std::nullopt;
     }
-    const std::optional<QString> commands = scriptCommands(script);
-    if (!commands) {
-        note(QStringLiteral("no command list in ") + script);
-        return std::nullopt;
-    }
-    return Engine{program, *commands};
+    return Engine{program, engineCommands()};
 }
 
 struct Run {
