@@ -13,6 +13,8 @@ int MessageBoxAlerts::runModal(const QString& title, const QString& message, con
     box.setWindowTitle(title);
     box.setText(title);
     box.setInformativeText(message);
+    // Messages carry paths and names read off disks; none of them is markup.
+    box.setTextFormat(Qt::PlainText);
     QList<QAbstractButton*> added;
     for (int i = 0; i < buttons.size(); ++i)
         added.append(

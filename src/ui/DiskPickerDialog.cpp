@@ -101,6 +101,7 @@ DiskPickerDialog::DiskPickerDialog(std::shared_ptr<RecoveryViewModel> viewModel,
             "read, never written to."),
         this);
     intro->setWordWrap(true);
+    intro->setTextFormat(Qt::PlainText);
     layout->addWidget(intro);
 
     list_ = new QTreeWidget(this);
@@ -122,6 +123,7 @@ DiskPickerDialog::DiskPickerDialog(std::shared_ptr<RecoveryViewModel> viewModel,
     notice_ = new QLabel(this);
     notice_->setObjectName(QStringLiteral("diskListNotice"));
     notice_->setWordWrap(true);
+    notice_->setTextFormat(Qt::PlainText);
     notice_->setText(QStringLiteral("Reading the list of disks..."));
     layout->addWidget(notice_);
 
