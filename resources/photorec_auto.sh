@@ -349,6 +349,8 @@ progress_seen=$SECONDS
 engine_status=0
 stopped_for=
 while :; do
+    # Ended with KILL: a TERM that reached the forked shell before it became sleep would run
+    # this script's EXIT trap there and take the view down.
     sleep 1 &
     ticker=$!
     finished=
@@ -356,7 +358,7 @@ while :; do
     status=$?
     if [ "${finished-}" = "$engine_pid" ]; then
         engine_status=$status
-        kill "$ticker" 2>/dev/null
+        kill -KILL "$ticker" 2>/dev/null
         wait "$ticker" 2>/dev/null
         break
     fi
@@ -365,7 +367,7 @@ while :; do
     if ! kill -0 "$engine_pid" 2>/dev/null; then
         wait "$engine_pid" 2>/dev/null
         engine_status=$?
-        kill "$ticker" 2>/dev/null
+        kill -KILL "$ticker" 2>/dev/null
         wait "$ticker" 2>/dev/null
         break
     fi
