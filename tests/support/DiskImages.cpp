@@ -5,9 +5,13 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
+
+#include <array>
 
 namespace vellorin::test {
 
@@ -75,6 +79,118 @@ bool makeFatImage(const QString& image, qint64 bytes, const QStringList& files, 
         if (!runTool(u"mdel"_s, {u"-i"_s, image, u"::"_s + name}))
             return false;
     return true;
+}
+
+bool makeFilledFatImage(const QString& image, qint64 bytes, const QStringList& files, qint64 filler) {
+    QByteArray noise(filler, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString path = image + u".filler"_s;
+    QFile file(path);
+    const bool made = file.open(QIODevice::WriteOnly) && file.write(noise) == noise.size();
+    file.close();
+    const bool filled = made && makeFatImage(image, bytes, files + QStringList{path});
+    QFile::remove(path);
+    return filled;
+}
+
+namespace {
+
+std::uint32_t crc32Of(const QByteArray& bytes) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> made{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            made[n] = c;
+        }
+        return made;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char byte : bytes)
+        crc = table[(crc ^ static_cast<std::uint8_t>(byte)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+void putLittleEndian(QByteArray& out, std::uint32_t value, int bytes) {
+    for (int n = 0; n < bytes; ++n)
+        out.append(static_cast<char>((value >> (8 * n)) & 0xFF));
+}
+
+} // namespace
+
+bool makeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& files) {
+    QByteArray archive, directory;
+    for (const auto& [name, data] : files) {
+        const QByteArray encoded = name.toUtf8();
+        const std::uint32_t crc = crc32Of(data), offset = archive.size();
+        // Local header: version 1.0, no flags, stored, a fixed DOS time and date.
+        const auto header = [&](QByteArray& out, bool central) {
+            putLittleEndian(out, central ? 0x02014b50 : 0x04034b50, 4);
+            if (central)
+                putLittleEndian(out, 10, 2);
+            for (const auto& [value, bytes] :
+                 std::initializer_list<std::pair<std::uint32_t, int>>{{10, 2},
+                                                                      {0, 2},
+                                                                      {0, 2},
+                                                                      {0x6000, 2},
+                                                                      {0x5821, 2},
+                                                                      {crc, 4},
+                                                                      {std::uint32_t(data.size()), 4},
+                                                                      {std::uint32_t(data.size()), 4},
+                                                                      {std::uint32_t(encoded.size()), 2},
+                                                                      {0, 2}})
+                putLittleEndian(out, value, bytes);
+            if (central)
+                for (const auto& [value, bytes] : std::initializer_list<std::pair<std::uint32_t, int>>{
+                         {0, 2}, {0, 2}, {0, 2}, {0, 4}, {offset, 4}})
+                    putLittleEndian(out, value, bytes);
+            out.append(encoded);
+        };
+        header(archive, false);
+        archive.append(data);
+        header(directory, true);
+    }
+    const std::uint32_t directoryOffset = archive.size();
+    archive.append(directory);
+    for (const auto& [value, bytes] :
+         std::initializer_list<std::pair<std::uint32_t, int>>{{0x06054b50, 4},
+                                                              {0, 2},
+                                                              {0, 2},
+                                                              {std::uint32_t(files.size()), 2},
+                                                              {std::uint32_t(files.size()), 2},
+                                                              {std::uint32_t(directory.size()), 4},
+                                                              {directoryOffset, 4},
+                                                              {0, 2}})
+        putLittleEndian(archive, value, bytes);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(archive) == archive.size();
+}
+
+FailingDisk::FailingDisk(const QString& image, const QString& mountPoint, const QStringList& arguments)
+    : process_(std::make_unique<QProcess>()), mountPoint_(mountPoint) {
+    QDir().mkpath(mountPoint);
+    process_->setProcessChannelMode(QProcess::ForwardedChannels);
+    process_->setStandardInputFile(QProcess::nullDevice());
+    process_->start(QStringLiteral(VELLORIN_STANDIN_FAILING_DISK),
+                    QStringList{image, mountPoint} + arguments);
+    for (int n = 0; n < 100 && process_->state() != QProcess::NotRunning; ++n, QThread::msleep(50))
+        if (QFileInfo(file()).isFile()) {
+            serving_ = true;
+            return;
+        }
+    qWarning() << "the failing disk stand-in did not come up on" << mountPoint;
+}
+
+FailingDisk::~FailingDisk() {
+    // Unmounted first, lazily: a view that still holds the file open must not keep it mounted.
+    if (serving_)
+        runTool(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), mountPoint_});
+    process_->terminate();
+    if (!process_->waitForFinished(5000)) {
+        process_->kill();
+        process_->waitForFinished();
+    }
 }
 
 } // namespace vellorin::test
