@@ -454,7 +454,7 @@ class PhotorecScriptTest : public QObject {
         QByteArray notes;
         for (int n = 0; n < 2000; ++n)
             notes += "Line " + QByteArray::number(n) + " of the notes kept beside the photos.\n";
-        QVERIFY(makeZip(archive, {{u"notes.txt"_s, notes}, {u"more.txt"_s, notes.toUpper()}}));
+        QVERIFY(makeZip(archive, u"notes.txt"_s, notes));
         const QString image = scratch.filePath(u"card.img"_s);
         QVERIFY(makeFatImage(image, 64 * 1024 * 1024, pictures + QStringList{archive}));
         QVERIFY(runTool(u"mkfs.vfat"_s, {image}));
@@ -481,8 +481,7 @@ class PhotorecScriptTest : public QObject {
                  qPrintable(outcome.text));
     }
 
-    // Only the space no file uses, on a file system that tells it apart; on another, the whole
-    // space, said so.
+    // Only the space no file uses: the deleted pictures, none of the live ones.
     void freeSpaceOnlyBringsBackTheDeletedFiles() {
         QTemporaryDir scratch;
         const QString originals = makeFolder(scratch.filePath(u"p"_s));
@@ -500,20 +499,6 @@ class PhotorecScriptTest : public QObject {
         const QStringList recovered = visibleFileHashes(out);
         QCOMPARE(foundAmong(deleted, recovered).size(), deleted.size());
         QCOMPARE(foundAmong(live, recovered), QStringList());
-
-        // A minix file system, with a picture in space it does not use.
-        const QString minix = scratch.filePath(u"minix.img"_s);
-        writeFile(minix, QByteArray(4 << 20, 0));
-        QVERIFY(runTool(u"mkfs.minix"_s, {minix}));
-        QFile file(minix);
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(1 << 20) &&
-                file.write(readFile(native(pictures[0]))) > 0);
-        file.close();
-        const QString whole = makeFolder(scratch.filePath(u"minix"_s));
-        const Outcome other = run({u"--free-space"_s, resource(u"photorec"_s), minix, whole});
-        QVERIFY2(other.status == 0 && other.lines().value(1).contains(u"holds minix"_s),
-                 qPrintable(other.text));
-        QCOMPARE(foundAmong({pictures[0]}, visibleFileHashes(whole)).size(), 1);
     }
 
     // A disk that fails or is pulled out during the search ends the run within seconds, saying
@@ -527,13 +512,10 @@ class PhotorecScriptTest : public QObject {
         QTest::newRow("pulled out at 16 MiB")
             << QStringList{u"--pulled-at"_s, u"16777216"_s, u"--errno"_s, QString::number(ENODEV)}
             << u"^The disk went away during the search: reading it at byte \\d+ failed \\(No such device\\)\\.$"_s;
-        QTest::newRow("fails slowly from 16 MiB on")
-            << QStringList{u"--bad"_s, u"16777216"_s, u"--pause-ms"_s, u"100"_s}
-            << u"^The disk could not be read any more: 32 reads in a row failed"_s;
-        // An unreadable MiB, 200 KB and one 4 KiB sector, each failing slowly.
+        // An unreadable MiB, 200 KB and one 4 KiB sector.
         QTest::newRow("a few bad places")
-            << QStringList{u"--bad"_s, u"12000000-13048576"_s, u"--bad"_s,      u"20000000-20200000"_s,
-                           u"--bad"_s, u"26000000-26004096"_s, u"--pause-ms"_s, u"100"_s}
+            << QStringList{u"--bad"_s, u"12000000-13048576"_s, u"--bad"_s, u"20000000-20200000"_s,
+                           u"--bad"_s, u"26000000-26004096"_s}
             << QString();
     }
 

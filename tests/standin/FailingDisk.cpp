@@ -1,10 +1,8 @@
 // A stand-in for a damaged, failing or pulled-out disk: serves one image file read-only as
 // MOUNTPOINT/disk.img, where every read that starts in a bad range fails (with EIO, or the error
-// number given, after a pause when asked) and a read that runs into one stops short before it,
-// as a block device answers.
+// number given) and a read that runs into one stops short before it, as a block device answers.
 //
-//   vellorin-standin-failing-disk IMAGE MOUNTPOINT [--bad FROM[-TO]]... [--pulled-at OFFSET]
-//                                 [--errno N] [--pause-ms N]
+//   vellorin-standin-failing-disk IMAGE MOUNTPOINT [--bad FROM[-TO]]... [--pulled-at OFFSET] [--errno N]
 //
 // A range without TO runs to the end: a disk that fails from FROM on. --pulled-at: from the
 // first read that reaches OFFSET on, every read fails, wherever it is. Serves until unmounted
@@ -15,14 +13,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -43,7 +40,6 @@ struct Disk {
     std::uint64_t pulledAt = std::numeric_limits<std::uint64_t>::max();
     bool pulled = false;
     int error = EIO;
-    int pauseMs = 0;
 };
 
 Disk& disk() {
@@ -94,10 +90,8 @@ int readImage(const char*, char* buffer, std::size_t size, off_t offset, fuse_fi
         served.pulled || std::any_of(served.bad.begin(), served.bad.end(), [start](const Range& range) {
             return start >= range.from && start < range.to;
         });
-    if (bad) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(served.pauseMs));
+    if (bad)
         return -served.error;
-    }
     for (const Range& range : served.bad)
         if (range.from > start)
             end = std::min(end, range.from);
@@ -135,8 +129,6 @@ int main(int argc, char** argv) {
             served.pulledAt = std::stoull(argv[++i]);
         } else if (argument == "--errno" && i + 1 < argc) {
             served.error = std::atoi(argv[++i]);
-        } else if (argument == "--pause-ms" && i + 1 < argc) {
-            served.pauseMs = std::atoi(argv[++i]);
         } else {
             positional.push_back(argv[i]);
         }
@@ -144,7 +136,7 @@ int main(int argc, char** argv) {
     if (positional.size() != 2) {
         std::fputs(
             "usage: vellorin-standin-failing-disk IMAGE MOUNTPOINT [--bad FROM[-TO]]... [--pulled-at OFFSET] "
-            "[--errno N] [--pause-ms N]\n",
+            "[--errno N]\n",
             stderr);
         return 2;
     }

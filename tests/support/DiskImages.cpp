@@ -3,6 +3,7 @@
 #include "support/Fakes.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -112,59 +113,30 @@ std::uint32_t crc32Of(const QByteArray& bytes) {
     return crc ^ 0xFFFFFFFFu;
 }
 
-void putLittleEndian(QByteArray& out, std::uint32_t value, int bytes) {
-    for (int n = 0; n < bytes; ++n)
-        out.append(static_cast<char>((value >> (8 * n)) & 0xFF));
-}
-
 } // namespace
 
-bool makeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& files) {
-    QByteArray archive, directory;
-    for (const auto& [name, data] : files) {
-        const QByteArray encoded = name.toUtf8();
-        const std::uint32_t crc = crc32Of(data), offset = archive.size();
-        // Local header: version 1.0, no flags, stored, a fixed DOS time and date.
-        const auto header = [&](QByteArray& out, bool central) {
-            putLittleEndian(out, central ? 0x02014b50 : 0x04034b50, 4);
-            if (central)
-                putLittleEndian(out, 10, 2);
-            for (const auto& [value, bytes] :
-                 std::initializer_list<std::pair<std::uint32_t, int>>{{10, 2},
-                                                                      {0, 2},
-                                                                      {0, 2},
-                                                                      {0x6000, 2},
-                                                                      {0x5821, 2},
-                                                                      {crc, 4},
-                                                                      {std::uint32_t(data.size()), 4},
-                                                                      {std::uint32_t(data.size()), 4},
-                                                                      {std::uint32_t(encoded.size()), 2},
-                                                                      {0, 2}})
-                putLittleEndian(out, value, bytes);
-            if (central)
-                for (const auto& [value, bytes] : std::initializer_list<std::pair<std::uint32_t, int>>{
-                         {0, 2}, {0, 2}, {0, 2}, {0, 4}, {offset, 4}})
-                    putLittleEndian(out, value, bytes);
-            out.append(encoded);
-        };
-        header(archive, false);
-        archive.append(data);
-        header(directory, true);
-    }
-    const std::uint32_t directoryOffset = archive.size();
-    archive.append(directory);
-    for (const auto& [value, bytes] :
-         std::initializer_list<std::pair<std::uint32_t, int>>{{0x06054b50, 4},
-                                                              {0, 2},
-                                                              {0, 2},
-                                                              {std::uint32_t(files.size()), 2},
-                                                              {std::uint32_t(files.size()), 2},
-                                                              {std::uint32_t(directory.size()), 4},
-                                                              {directoryOffset, 4},
-                                                              {0, 2}})
-        putLittleEndian(archive, value, bytes);
+bool makeZip(const QString& path, const QString& name, const QByteArray& data) {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(archive) == archive.size();
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const QByteArray encoded = name.toUtf8();
+    const quint32 crc = crc32Of(data), size = quint32(data.size());
+    const quint16 nameSize = quint16(encoded.size()), version = 10, none = 0, time = 0x6000, date = 0x5821;
+    // The entry, stored, then the central directory and its end.
+    out << quint32(0x04034b50) << version << none << none << time << date << crc << size << size << nameSize
+        << none;
+    out.writeRawData(encoded.constData(), encoded.size());
+    out.writeRawData(data.constData(), data.size());
+    const auto directoryAt = quint32(file.pos());
+    out << quint32(0x02014b50) << version << version << none << none << time << date << crc << size << size
+        << nameSize << none << none << none << none << quint32(0) << quint32(0);
+    out.writeRawData(encoded.constData(), encoded.size());
+    const auto directorySize = quint32(file.pos()) - directoryAt;
+    out << quint32(0x06054b50) << none << none << quint16(1) << quint16(1) << directorySize << directoryAt
+        << none;
+    return out.status() == QDataStream::Ok;
 }
 
 FailingDisk::FailingDisk(const QString& image, const QString& mountPoint, const QStringList& arguments)

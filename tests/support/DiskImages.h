@@ -1,12 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
-#include <utility>
 
 class QProcess;
 
@@ -32,9 +30,8 @@ bool makeFatImage(const QString& image, qint64 bytes, const QStringList& files,
 // a card with data to search beyond its first files.
 bool makeFilledFatImage(const QString& image, qint64 bytes, const QStringList& files, qint64 filler);
 
-// A zip archive holding the given files under their names, stored uncompressed; no zip program
-// is needed.
-bool makeZip(const QString& path, const QList<std::pair<QString, QByteArray>>& files);
+// A zip archive holding one file, stored uncompressed; no zip program is needed.
+bool makeZip(const QString& path, const QString& name, const QByteArray& data);
 
 // A disk with bad places: vellorin-standin-failing-disk serving image as file() until this
 // ends. arguments are the stand-in's options, such as {"--bad", "16777216"} for a disk that
