@@ -226,8 +226,7 @@ unmount_stale_views() {
         target=$(printf '%b' "$target") # findmnt writes a space in a path as \x20
         # Listing it asks its helper; the kernel may answer a stat from its cache even then.
         if ! ls -f -- "$target" >/dev/null 2>&1; then
-            fusermount3 -u -z -- "$target" >/dev/null 2>&1 && rmdir -- "$target" 2>/dev/null &&
-                rm -f -- "$target.report"
+            fusermount3 -u -z -- "$target" >/dev/null 2>&1 && rmdir -- "$target" 2>/dev/null
         fi
     done < <(findmnt -rn -t "$kViewType" -O "user_id=$(id -u)" -o TARGET 2>/dev/null)
 }
@@ -251,6 +250,10 @@ unmount_stale_views
 views=$(views_root) || views=
 view=
 if [ -n "$views" ]; then
+    # The helpers' reports of runs killed outright, whose views are gone by now.
+    for report in "$views"/view.*.report; do
+        [ -d "${report%.report}" ] || rm -f -- "$report"
+    done
     view=$(mktemp -d -- "$views/view.XXXXXX" 2>/dev/null)
 fi
 if [ -z "$view" ]; then
