@@ -2,9 +2,17 @@
 # Vellorin's driver for PhotoRec: runs one search without a single question and prints plain
 # lines that the application shows in its activity log.
 #
-#   photorec_auto.sh PHOTOREC SOURCE RECOVERY_DIRECTORY
+#   photorec_auto.sh [--formats=NAME,NAME...] [--free-space] [--] PHOTOREC SOURCE RECOVERY_DIRECTORY
 #
 # SOURCE is a block device, a disk image file, or a folder (the device behind it is scanned).
+# Without options the engine looks for every file type it knows, over the whole space.
+#   --formats=NAME,...  only these of the engine's file formats (its own names: jpg, png, zip...;
+#                       one it does not know fails the run)
+#   --free-space        only the space no file uses, where the file system is one whose used
+#                       space the engine can leave out (FAT, exFAT, NTFS, ext2/3/4); on any
+#                       other, or when the engine cannot read it, the whole space, said in a line
+# Options are read only in front of exactly three arguments: the plain three-argument form is
+# never taken for options, whatever its paths start with.
 # Recovered files land in RECOVERY_DIRECTORY/recup_dir.N/; the engine's log, session and report
 # files are kept under hidden names there, so the application lists only recovered files.
 #
@@ -14,8 +22,13 @@
 # application hands on the descriptor the disk service opened for it); otherwise this script
 # opens the device itself, as the caller.
 #
-# Exit status: 0 when the search ran to its end; non-zero otherwise. PhotoRec's own status is
-# no verdict (it exits 0 after a syntax error, for one), so this script decides.
+# When the disk goes away or stops answering during the search, the view ends with a line
+# saying so; the search is stopped and the files recovered until then are kept.
+#
+# Exit status: 0 when the search ran to its end; non-zero otherwise, among them 2 for bad
+# usage, 7 when the save location filled up and 8 when the disk failed during the search.
+# PhotoRec's own status is no verdict (it exits 0 after a syntax error, for one), so this
+# script decides.
 #
 # Every path is data: each expansion is quoted and no path is ever parsed as shell text.
 
@@ -26,8 +39,10 @@ shopt -s nullglob
 # hang-up must not end this script or the engine (ignored signals stay ignored across exec).
 trap '' PIPE HUP
 
+# The search without options; the benchmarks read it from here to run the engine bare.
 readonly kCommands=partition_none,options,paranoid,fileopt,everything,enable,wholespace,search
 readonly kViewType=fuse.vellorin-source-view
+readonly kUsage="Usage: photorec_auto.sh [--formats=NAME,NAME...] [--free-space] [--] PHOTOREC SOURCE RECOVERY_DIRECTORY"
 # A save location this close to full, with the engine making no progress for this long, has
 # stopped the search: PhotoRec then waits for space forever, at full processor load.
 readonly kFullBelowBytes=$((64 * 1024 * 1024))
@@ -47,8 +62,44 @@ absolute() {
     esac
 }
 
+formats=
+free_space=
+options_given=
+while [ "$#" -gt 0 ]; do
+    [ -z "$options_given" ] && [ "$#" -eq 3 ] && break
+    case $1 in
+    --)
+        shift
+        break
+        ;;
+    --formats=*)
+        formats=${1#--formats=}
+        # A name goes into the engine's comma-separated command list, where one of its own
+        # command words would change the search (search starts it early, inter asks questions).
+        [[ $formats =~ ^[a-z0-9_]+(,[a-z0-9_]+)*$ ]] || formats=
+        case ,$formats, in
+        *,search,* | *,options,* | *,fileopt,* | *,everything,* | *,enable,* | *,disable,* | *,wholespace,* | \
+            *,freespace,* | *,inter,* | *,blocksize,* | *,geometry,* | *,ext2_group,* | *,ext2_inode,*)
+            formats=
+            ;;
+        esac
+        if [ -z "$formats" ]; then
+            say "$kUsage"
+            exit 2
+        fi
+        ;;
+    --free-space) free_space=1 ;;
+    -*)
+        say "$kUsage"
+        exit 2
+        ;;
+    *) break ;;
+    esac
+    options_given=1
+    shift
+done
 if [ "$#" -ne 3 ]; then
-    say "Usage: photorec_auto.sh PHOTOREC SOURCE RECOVERY_DIRECTORY"
+    say "$kUsage"
     exit 2
 fi
 
@@ -199,6 +250,10 @@ unmount_stale_views
 views=$(views_root) || views=
 view=
 if [ -n "$views" ]; then
+    # The helpers' reports of runs killed outright, whose views are gone by now.
+    for report in "$views"/view.*.report; do
+        [ -d "${report%.report}" ] || rm -f -- "$report"
+    done
     view=$(mktemp -d -- "$views/view.XXXXXX" 2>/dev/null)
 fi
 if [ -z "$view" ]; then
@@ -206,6 +261,9 @@ if [ -z "$view" ]; then
     exit 4
 fi
 
+# The helper's line about a disk that went away or stopped answering, kept out of sight of
+# everyone but this user (the views folder is private) until this script passes it on.
+view_report=$view.report
 view_pid=
 stop_view() {
     if [ -n "$view_pid" ]; then
@@ -219,13 +277,19 @@ stop_view() {
     if [ -n "$view" ]; then
         fusermount3 -u -z -- "$view" >/dev/null 2>&1
         rmdir -- "$view" 2>/dev/null
+        rm -f -- "$view_report"
     fi
 }
 trap stop_view EXIT
 
+disk_failed() {
+    [ -s "$view_report" ]
+}
+
 # The helper gets descriptor 3 and nothing else of ours; the script lets go of it at once, so
-# the engine, started later, can never inherit it.
-"$view_helper" --fd 3 "$view" </dev/null 2>&1 &
+# the engine, started later, can never inherit it. Its diagnostics go straight to the output.
+rm -f -- "$view_report"
+"$view_helper" --fd 3 "$view" </dev/null 2>&1 >"$view_report" &
 view_pid=$!
 # Not a job of this shell's: bash would print a line of its own if the helper were killed.
 disown "$view_pid"
@@ -240,6 +304,29 @@ if [ ! -f "$view/source" ]; then
     exit 1
 fi
 view_source=$view/source
+
+# The engine tells used from free space only on these file systems (blkid's names for them);
+# told to search the free space of any other, it searches the whole space without a word.
+space=wholespace
+space_note=
+if [ -n "$free_space" ]; then
+    fs_type=$(blkid -p -o value -s TYPE -- "$view_source" 2>/dev/null | head -n 1)
+    case $fs_type in *[!A-Za-z0-9_.-]*) fs_type= ;; esac # read off the scanned media
+    case $fs_type in
+    vfat | msdos | exfat | ntfs | ext2 | ext3 | ext4) space=freespace ;;
+    '') space_note="No file system was found on $device, and the free space can be told apart only on FAT, exFAT, NTFS and ext2/3/4, so the whole space is searched." ;;
+    *) space_note="$device holds $fs_type, and the free space can be told apart only on FAT, exFAT, NTFS and ext2/3/4, so the whole space is searched." ;;
+    esac
+fi
+commands=${kCommands/,wholespace,/,$space,}
+if [ -n "$formats" ]; then
+    file_options=everything,disable
+    IFS=, read -r -a names <<<"$formats"
+    for name in "${names[@]}"; do
+        file_options+=",$name,enable"
+    done
+    commands=${commands/,everything,enable,/,$file_options,}
+fi
 
 # The engine works in a hidden folder of its own: its log and session files never show up as
 # results, and nothing planted there beforehand (a link named like its log, say) is followed.
@@ -327,18 +414,23 @@ stop_engine() {
     wait "$engine_pid" 2>/dev/null
 }
 
+looked_for="every file type PhotoRec knows"
+[ -z "$formats" ] || looked_for="${formats//,/, } files"
+searched="over the whole space"
+[ "$space" = wholespace ] || searched="in the free space only"
 if [ "$size" -gt 0 ]; then
-    say "Scanning $device ($size bytes) for every file type PhotoRec knows, over the whole space; recovered files go to $recovery"
+    say "Scanning $device ($size bytes) for $looked_for, $searched; recovered files go to $recovery"
 else
-    say "Scanning $device for every file type PhotoRec knows, over the whole space; recovered files go to $recovery"
+    say "Scanning $device for $looked_for, $searched; recovered files go to $recovery"
 fi
+[ -z "$space_note" ] || say "$space_note"
 
 # The engine's screen output (an ncurses display even in /cmd mode) is never passed on. The
 # engine is run by its path alone: "env" would take a path holding "=" for a setting.
 (
     cd -- "$workdir" || exit 1
     export TERM=dumb
-    exec "$engine" /log /d "$recovery/recup_dir" /cmd "$view_source" "$kCommands"
+    exec "$engine" /log /d "$recovery/recup_dir" /cmd "$view_source" "$commands"
 ) </dev/null >/dev/null 2>&1 &
 engine_pid=$!
 
@@ -349,6 +441,8 @@ progress_seen=$SECONDS
 engine_status=0
 stopped_for=
 while :; do
+    # Ended with KILL: a TERM that reached the forked shell before it became sleep would run
+    # this script's EXIT trap there and take the view down.
     sleep 1 &
     ticker=$!
     finished=
@@ -356,7 +450,7 @@ while :; do
     status=$?
     if [ "${finished-}" = "$engine_pid" ]; then
         engine_status=$status
-        kill "$ticker" 2>/dev/null
+        kill -KILL "$ticker" 2>/dev/null
         wait "$ticker" 2>/dev/null
         break
     fi
@@ -365,12 +459,12 @@ while :; do
     if ! kill -0 "$engine_pid" 2>/dev/null; then
         wait "$engine_pid" 2>/dev/null
         engine_status=$?
-        kill "$ticker" 2>/dev/null
+        kill -KILL "$ticker" 2>/dev/null
         wait "$ticker" 2>/dev/null
         break
     fi
     hide_reports
-    if ! kill -0 "$view_pid" 2>/dev/null; then
+    if ! kill -0 "$view_pid" 2>/dev/null || disk_failed; then
         stopped_for=view
         stop_engine
         break
@@ -402,6 +496,11 @@ while :; do
     fi
 done
 hide_reports
+# A view that ended during the search fed the engine errors from then on, which it reads on
+# through to the end of the disk as if there were nothing more to find.
+if [ -z "$stopped_for" ] && { ! kill -0 "$view_pid" 2>/dev/null || disk_failed; }; then
+    stopped_for=view
+fi
 
 case $stopped_for in
 full)
@@ -409,6 +508,11 @@ full)
     exit 7
     ;;
 view)
+    if disk_failed; then
+        say "$(head -n 1 -- "$view_report" | head -c 1000 | tr -d '\000-\037\177')"
+        say "The search of $device was stopped; the $(count_recovered) files recovered before the disk failed are kept in $recovery."
+        exit 8
+    fi
     say "Vellorin's read-only view of $device stopped before the search ended, so the search was stopped; nothing on $device was changed."
     exit 1
     ;;
@@ -438,6 +542,10 @@ if [ -z "$total" ]; then
     exit 1
 fi
 
+# The engine notes each file system whose used space it left out ("fat32_remove_used_space").
+if [ "$space" = freespace ] && ! grep -Eq '^[a-z0-9]+_remove_used_space( |$)' <<<"$run_log"; then
+    say "PhotoRec could not tell the used space of $device from the free space, so the whole space was searched."
+fi
 kinds=$(sed -n 's/^\([A-Za-z0-9_-]*\): \([0-9][0-9]*\)\/[0-9][0-9]* recovered$/\1 \2/p' <<<"$run_log" |
     awk '$2 > 0 { printf "%s%s: %s", sep, $1, $2; sep = ", " }')
 say "Search finished in $((SECONDS - started)) s: $total files recovered${kinds:+ ($kinds)}."

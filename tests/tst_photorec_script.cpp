@@ -1,17 +1,21 @@
 // The shipped engine script on its own, as the application runs it: paths that are only data,
-// the searches it refuses, and the lines it prints.
+// the searches it refuses, what it tells the engine to look for, and the lines it prints.
 
 #include "platform/ExecutableResources.h"
 #include "platform/SystemDiskAccess.h"
 #include "support/DiskImages.h"
 #include "support/Fakes.h"
+#include "workflow/ScanOptions.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
+
+#include <cerrno>
 
 #include <grp.h>
 #include <pwd.h>
@@ -82,6 +86,19 @@ void checkRefused(const Outcome& outcome, const QString& recovery, const QString
 QString makeFolder(const QString& path) {
     QDir().mkpath(path);
     return path;
+}
+
+// The files of expected that are among found, by content.
+QStringList foundAmong(const QStringList& expected, const QStringList& found) {
+    QStringList present;
+    for (const QString& file : expected)
+        if (found.contains(QString::fromLatin1(sha256Of(file))))
+            present.append(QFileInfo(file).fileName());
+    return present;
+}
+
+QString engineLog(const QString& recovery) {
+    return QString::fromUtf8(readFile(native(recovery + u"/.photorec/photorec.log"_s)));
 }
 
 // The mount points of this user's source views made by the script.
@@ -326,6 +343,220 @@ class PhotorecScriptTest : public QObject {
             if (!before.contains(entry))
                 QVERIFY2(QFileInfo(shared.recovery + u'/' + entry).ownerId() == nobody->pw_uid,
                          qPrintable(entry));
+    }
+
+    // Options come before the three arguments, or none at all: anything else, and any format name
+    // that is not one of the engine's own kind of names, gets the usage and nothing is looked at.
+    void badOptionsGetTheUsage() {
+        QTemporaryDir scratch;
+        const QString out = makeFolder(scratch.filePath(u"out"_s));
+        const QStringList operands{resource(u"photorec"_s), scratch.filePath(u"card.img"_s), out};
+        for (const QStringList& options : {QStringList{u"--formats="_s},
+                                           {u"--formats=JPG"_s},
+                                           {u"--formats=jpg,,png"_s},
+                                           {u"--formats=jpg;touch x"_s},
+                                           {u"--formats=jpg,inter"_s},
+                                           {u"--freespace"_s},
+                                           {u"--free-space"_s, u"-x"_s}}) {
+            const Outcome outcome = run(options + operands, scratch.path());
+            QVERIFY2(outcome.status == 2 &&
+                         outcome.text.startsWith(
+                             u"Usage: photorec_auto.sh [--formats=NAME,NAME...] [--free-space]"_s),
+                     qPrintable(options.join(u' ') + u": "_s + outcome.text));
+            checkRefused(outcome, out);
+        }
+    }
+
+    // What the engine is told and what the user reads, for each choice; the engine here notes
+    // its arguments and logs what the real one would.
+    void theOptionsReachTheEngineAndTheLog_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("fileSystem"); // made with mkfs.<this>
+        QTest::addColumn<QByteArray>("engineLogs");
+        QTest::addColumn<QString>("commands"); // after "fileopt,"
+        QTest::addColumn<QStringList>("said"); // every line; %1 the image, %2 the recovery folder
+        const QString scanning = u"Scanning %1 (1048576 bytes) for "_s;
+        const QString finished = u"Search finished in N s: 0 files recovered."_s;
+        QTest::newRow("formats, free space of FAT")
+            << QStringList{u"--formats=jpg,png"_s, u"--free-space"_s} << u"vfat"_s
+            << QByteArray("fat12_remove_used_space\\n")
+            << u"everything,disable,jpg,enable,png,enable,freespace,search"_s
+            << QStringList{scanning + u"jpg, png files, in the free space only; recovered files go to %2"_s,
+                           finished};
+        QTest::newRow("free space the engine could not tell apart")
+            << QStringList{u"--free-space"_s, u"--"_s} << u"vfat"_s << QByteArray()
+            << u"everything,enable,freespace,search"_s
+            << QStringList{
+                   scanning +
+                       u"every file type PhotoRec knows, in the free space only; recovered files go to %2"_s,
+                   u"PhotoRec could not tell the used space of %1 from the free space, so the whole space was searched."_s,
+                   finished};
+        QTest::newRow("free space of a file system without it")
+            << QStringList{u"--free-space"_s} << u"minix"_s << QByteArray()
+            << u"everything,enable,wholespace,search"_s
+            << QStringList{
+                   scanning +
+                       u"every file type PhotoRec knows, over the whole space; recovered files go to %2"_s,
+                   u"%1 holds minix, and the free space can be told apart only on FAT, exFAT, NTFS and ext2/3/4, so the whole space is searched."_s,
+                   finished};
+    }
+
+    void theOptionsReachTheEngineAndTheLog() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, fileSystem);
+        QFETCH(QByteArray, engineLogs);
+        QFETCH(QString, commands);
+        QFETCH(QStringList, said);
+        QTemporaryDir scratch;
+        const QString engine = scratch.filePath(u"engine"_s);
+        writeFile(engine, "#!/bin/bash\nprintf '%s\\n' \"$@\" > arguments\nprintf '" + engineLogs +
+                              "Total: 0 files found\\n' >> photorec.log\n");
+        QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::ExeOwner));
+        const QString image = scratch.filePath(u"card.img"_s), out = makeFolder(scratch.filePath(u"out"_s));
+        writeFile(image, QByteArray(1 << 20, 0));
+        QVERIFY(runTool(u"mkfs."_s + fileSystem, {image}));
+        const Outcome outcome = run(options + QStringList{engine, image, out});
+        static const QRegularExpression seconds(u"^Search finished in \\d+ s:"_s);
+        QCOMPARE(outcome.lines().replaceInStrings(seconds, u"Search finished in N s:"_s),
+                 said.replaceInStrings(u"%1"_s, image).replaceInStrings(u"%2"_s, out));
+        QCOMPARE(outcome.status, 0);
+        const QStringList given =
+            QString::fromUtf8(readFile(native(out + u"/.photorec/arguments"_s))).split(u'\n');
+        QCOMPARE(given.value(5), u"partition_none,options,paranoid,fileopt,"_s + commands);
+    }
+
+    // Every name of the table is one the installed engine knows: it logs a syntax error for any
+    // other, and then the run fails.
+    void theEngineKnowsEveryFormatNameOfTheTable() {
+        QTemporaryDir scratch;
+        const QStringList pictures = makePictures(makeFolder(scratch.filePath(u"p"_s)), 2);
+        const QString image = scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFatImage(image, 1024 * 1024, pictures));
+        const QString all = u"--formats="_s + ScanOptions::allEngineFormats().join(u','),
+                      out = makeFolder(scratch.filePath(u"all"_s));
+        const Outcome outcome = run({all, resource(u"photorec"_s), image, out});
+        QVERIFY2(outcome.status == 0 && !engineLog(out).contains(u"Syntax error"_s),
+                 qPrintable(outcome.text + engineLog(out)));
+        QCOMPARE(foundAmong(pictures, visibleFileHashes(out)).size(), pictures.size());
+
+        const Outcome unknown = run({u"--formats=jpg,nosuchformat"_s, resource(u"photorec"_s), image,
+                                     makeFolder(scratch.filePath(u"unknown"_s))});
+        QVERIFY2(unknown.status == 1 && unknown.lines().last().contains(u"did not accept its commands"_s),
+                 qPrintable(unknown.text));
+    }
+
+    // A card full of photos and an archive, formatted again: its file system has forgotten them
+    // all, and the pictures' formats bring back every photo and nothing of the archive.
+    void picturesOnlyComeBackFromAReformattedCard() {
+        QTemporaryDir scratch;
+        const QStringList pictures = makePictures(makeFolder(scratch.filePath(u"p"_s)), 60);
+        const QString archive = scratch.filePath(u"notes.zip"_s);
+        QByteArray notes;
+        for (int n = 0; n < 2000; ++n)
+            notes += "Line " + QByteArray::number(n) + " of the notes kept beside the photos.\n";
+        QVERIFY(makeZip(archive, u"notes.txt"_s, notes));
+        const QString image = scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFatImage(image, 64 * 1024 * 1024, pictures + QStringList{archive}));
+        QVERIFY(runTool(u"mkfs.vfat"_s, {image}));
+        QByteArray listed;
+        QVERIFY(runTool(u"mdir"_s, {u"-b"_s, u"-i"_s, image, u"::"_s}, &listed));
+        QCOMPARE(listed.trimmed(), QByteArray());
+
+        const QString photos = makeFolder(scratch.filePath(u"photos"_s));
+        const QString pictureFormats = ScanOptions::engineFormatsOf(FileFamily::Pictures).join(u',');
+        Outcome outcome = run({u"--formats="_s + pictureFormats, resource(u"photorec"_s), image, photos});
+        QVERIFY2(outcome.status == 0, qPrintable(outcome.text));
+        const QStringList recovered = visibleFileHashes(photos);
+        QCOMPARE(foundAmong(pictures, recovered).size(), pictures.size());
+        QVERIFY(!recovered.contains(QString::fromLatin1(sha256Of(archive))));
+        QVERIFY2(listTree(photos)
+                     .filter(QRegularExpression(u"^recup_dir\\.\\d+/[^/.][^/]*\\.(zip|txt)$"_s))
+                     .isEmpty(),
+                 qPrintable(listTree(photos).join(u'\n')));
+        // The archive was there to be found.
+        const QString archives = makeFolder(scratch.filePath(u"archives"_s));
+        outcome = run({u"--formats=zip"_s, resource(u"photorec"_s), image, archives});
+        QVERIFY2(outcome.status == 0 &&
+                     visibleFileHashes(archives).contains(QString::fromLatin1(sha256Of(archive))),
+                 qPrintable(outcome.text));
+    }
+
+    // Only the space no file uses: the deleted pictures, none of the live ones.
+    void freeSpaceOnlyBringsBackTheDeletedFiles() {
+        QTemporaryDir scratch;
+        const QString originals = makeFolder(scratch.filePath(u"p"_s));
+        const QStringList pictures = makePictures(originals, 5);
+        const QStringList deleted{pictures[1], pictures[2]}, live{pictures[0], pictures[3], pictures[4]};
+        const QString ext4 = scratch.filePath(u"disk.img"_s);
+        QVERIFY(runTool(u"mkfs.ext4"_s, {u"-q"_s, u"-b"_s, u"4096"_s, u"-d"_s, originals, ext4, u"16M"_s}));
+        for (const QString& file : deleted)
+            QVERIFY(runTool(u"debugfs"_s, {u"-w"_s, u"-R"_s, u"rm "_s + QFileInfo(file).fileName(), ext4}));
+        const QString out = makeFolder(scratch.filePath(u"ext4"_s));
+        const Outcome outcome = run({u"--free-space"_s, resource(u"photorec"_s), ext4, out});
+        QVERIFY2(outcome.status == 0 && outcome.lines().size() == 2 &&
+                     outcome.lines().first().contains(u"in the free space only"_s),
+                 qPrintable(outcome.text));
+        const QStringList recovered = visibleFileHashes(out);
+        QCOMPARE(foundAmong(deleted, recovered).size(), deleted.size());
+        QCOMPARE(foundAmong(live, recovered), QStringList());
+    }
+
+    // A disk that fails or is pulled out during the search ends the run within seconds, saying
+    // so, and what was recovered before stays; a few bad places do not end it.
+    void aDiskThatFailsEndsTheRunAndTheFilesFoundStay_data() {
+        QTest::addColumn<QStringList>("disk"); // the stand-in's options
+        QTest::addColumn<QString>("said");     // a pattern for the helper's line; empty: no failure
+        QTest::newRow("fails from 16 MiB on")
+            << QStringList{u"--bad"_s, u"16777216"_s}
+            << u"^The disk could not be read any more: 32 reads in a row failed, the last at byte \\d+ \\(Input/output error\\)\\.$"_s;
+        QTest::newRow("pulled out at 16 MiB")
+            << QStringList{u"--pulled-at"_s, u"16777216"_s, u"--errno"_s, QString::number(ENODEV)}
+            << u"^The disk went away during the search: reading it at byte \\d+ failed \\(No such device\\)\\.$"_s;
+        // An unreadable MiB, 200 KB and one 4 KiB sector.
+        QTest::newRow("a few bad places")
+            << QStringList{u"--bad"_s, u"12000000-13048576"_s, u"--bad"_s, u"20000000-20200000"_s,
+                           u"--bad"_s, u"26000000-26004096"_s}
+            << QString();
+    }
+
+    void aDiskThatFailsEndsTheRunAndTheFilesFoundStay() {
+        QFETCH(QStringList, disk);
+        QFETCH(QString, said);
+        QTemporaryDir scratch;
+        // Enough pictures first for the engine to settle its block size before it reaches the
+        // failing part, then data to the end.
+        const QStringList pictures = makePictures(makeFolder(scratch.filePath(u"p"_s)), 20);
+        const QString image = scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFilledFatImage(image, 32 << 20, pictures, 24 << 20));
+        FailingDisk failing(image, scratch.filePath(u"disk"_s), disk);
+        QVERIFY(failing.serving());
+        const QString out = makeFolder(scratch.filePath(u"out"_s));
+
+        QElapsedTimer clock;
+        clock.start();
+        const Outcome outcome = run({resource(u"photorec"_s), failing.file(), out});
+        QVERIFY2(clock.elapsed() < 20000, qPrintable(outcome.text));
+        const QStringList recovered = visibleFileHashes(out);
+        QCOMPARE(foundAmong(pictures, recovered).size(), pictures.size());
+        if (said.isEmpty()) {
+            QVERIFY2(outcome.status == 0 && outcome.lines().last().startsWith(u"Search finished"_s),
+                     qPrintable(outcome.text));
+            return;
+        }
+        const QStringList lines = outcome.lines();
+        QVERIFY2(
+            outcome.status == 8 && lines.size() >= 3 &&
+                QRegularExpression(said).match(lines[lines.size() - 2]).hasMatch() &&
+                lines.last() ==
+                    u"The search of %1 was stopped; the %2 files recovered before the disk failed are kept in %3."_s
+                        .arg(failing.file())
+                        .arg(recovered.size())
+                        .arg(out),
+            qPrintable(outcome.text));
+        // The run's view is gone with it.
+        const QRegularExpressionMatch view =
+            QRegularExpression(u" /cmd (\\S+)/source "_s).match(engineLog(out));
+        QVERIFY2(view.hasMatch() && !QFileInfo::exists(view.captured(1)), qPrintable(engineLog(out)));
     }
 
     // PhotoRec waits for space forever once the save location is full; the script stops it.

@@ -7,6 +7,7 @@
 #include "support/Fakes.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -104,6 +105,51 @@ class RealEngineTest : public QObject {
         QVERIFY2(run.model->logText().contains(u"PhotoRec: Scanning /dev/loop"_s),
                  qPrintable(run.model->logText()));
         run.check();
+    }
+
+    // A card formatted again has forgotten its files; the whole space still holds them, read
+    // from the device and from the image alike.
+    void recoversAReformattedCardAsADeviceAndAsAnImage() {
+        RealRun asDevice, asImage;
+        asImage.pictures = asDevice.pictures;
+        const QString image = asDevice.scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFatImage(image, 64 << 20, asDevice.pictures));
+        QVERIFY(runTool(u"mkfs.vfat"_s, {image}));
+        QByteArray attached;
+        if (!runTool(u"losetup"_s, {u"-f"_s, u"--show"_s, u"-r"_s, image}, &attached))
+            QSKIP("no loop device can be attached here");
+        const QString device = QString::fromLocal8Bit(attached.trimmed());
+        const auto detach = qScopeGuard([&] { runTool(u"losetup"_s, {u"-d"_s, device}); });
+        QVERIFY(asDevice.run(device));
+        asDevice.check();
+        QVERIFY(asImage.run(image));
+        asImage.check();
+    }
+
+    // A disk that fails during the search ends the run as a failure within seconds, saying so;
+    // what was recovered before stays on disk and in the list.
+    void aDiskThatFailsEndsTheRunAndKeepsWhatWasFound() {
+        RealRun run;
+        // Enough pictures for the engine to settle its block size before the failing part.
+        run.pictures = makePictures(run.scratch.filePath(u"originals"_s), 20);
+        const QString image = run.scratch.filePath(u"card.img"_s);
+        QVERIFY(makeFilledFatImage(image, 32 << 20, run.pictures, 24 << 20));
+        FailingDisk disk(image, run.scratch.filePath(u"disk"_s), {u"--bad"_s, u"16777216"_s});
+        QVERIFY(disk.serving());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(run.run(disk.file()));
+        QVERIFY(clock.elapsed() < 30000);
+        QCOMPARE(run.model->statusMessage(), u"Recovery failed, check logs"_s);
+        const QString log = run.model->logText();
+        QVERIFY2(log.contains(u"PhotoRec: The disk could not be read any more: 32 reads in a row failed"_s) &&
+                     log.contains(u"files recovered before the disk failed are kept in "_s + run.directory) &&
+                     log.contains(u"(Exit code: 8)"_s),
+                 qPrintable(log));
+        const QStringList recovered = visibleFileHashes(run.directory);
+        for (const QString& picture : run.pictures)
+            QVERIFY2(recovered.contains(QString::fromLatin1(sha256Of(picture))), qPrintable(picture));
+        QCOMPARE(run.model->recoveredCount(), recovered.size());
     }
 };
 

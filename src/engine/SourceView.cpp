@@ -1,5 +1,7 @@
 // vellorin-source-view: serves a read-only descriptor of a device or image as one regular file
-// on a FUSE mount, so that the engine never needs to run as root to scan it.
+// on a FUSE mount, so that the engine never needs to run as root to scan it. It also sees
+// every failing read first: a source that went away or stopped answering ends the view, with
+// one line saying why, instead of feeding the engine errors to the end of the disk.
 
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,29 +19,46 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-enum ExitStatus { kUnmounted = 0, kCannotServe = 1, kRefused = 2 };
+enum ExitStatus { kUnmounted = 0, kCannotServe = 1, kRefused = 2, kSourceFailed = 3 };
 
 constexpr const char* kUsage =
     "usage: vellorin-source-view [--fd N] MOUNTPOINT\n"
     "Serves descriptor N (default 3), a block device or regular file opened read-only, as the\n"
-    "read-only file MOUNTPOINT/source until unmounted or sent SIGTERM, SIGINT or SIGHUP.\n"
-    "Exit status: 0 unmounted, 1 could not mount or serve, 2 bad usage or descriptor refused.\n";
+    "read-only file MOUNTPOINT/source until unmounted or sent SIGTERM, SIGINT or SIGHUP, or\n"
+    "until the source fails: it went away, or its reads keep failing. Then one line on standard\n"
+    "output says so, with the offset and the system's error; diagnostics go to standard error.\n"
+    "Exit status: 0 unmounted, 1 could not mount or serve, 2 bad usage or descriptor refused,\n"
+    "3 the source failed.\n";
 
 constexpr std::string_view kEntryPath = "/source";
 
 // The engine reads in blocks of about 450 KiB, so each of its reads is one request. Larger
-// would not help: a request and its header must fit in one pipe an unprivileged process may
-// have (1 MiB), or the library stops splicing and copies through a fresh buffer each time.
+// would not help: a request must fit in one pipe an unprivileged process may have (1 MiB), or
+// it cannot be spliced and is copied through a fresh buffer each time.
 constexpr unsigned kMaxRead = 512 * 1024;
+constexpr int kPipeBytes = 1024 * 1024;
+
+// When a source has failed rather than being damaged in places. PhotoRec reads on past a read
+// that fails: an unreadable MiB costs it four failed reads in a row, and then reads succeed
+// again. A disk that fails from some offset on fails every read from there to its end, which
+// the engine makes without pausing. So this many failed reads with no success between, some
+// 15 MiB unreadable in one piece, end the view, in well under a second when reads fail at once...
+constexpr unsigned kFailedReadsInARow = 32;
+// ...and when each failing read takes the drive's own retries, a handful of them failing for
+// this long with no success between is a disk that stopped answering, not a bad spot.
+constexpr unsigned kSlowFailedReadsInARow = 8;
+constexpr std::chrono::seconds kFailingFor{20};
 
 template <typename Action> struct AtExit {
     Action action;
@@ -63,6 +83,7 @@ std::optional<std::string> refusal(int fd, struct stat& status) {
 class SourceView {
   public:
     SourceView(int fd, const struct stat& source, std::uint64_t size) : fd_(fd), size_(size) {
+        openPipe();
         file_.st_mode = S_IFREG | 0400;
         file_.st_nlink = 1;
         file_.st_uid = ::getuid();
@@ -107,6 +128,12 @@ class SourceView {
         return std::nullopt;
     }
 
+    ~SourceView() { closePipe(); }
+    SourceView(const SourceView&) = delete;
+    SourceView& operator=(const SourceView&) = delete;
+
+    bool sourceFailed() const { return failure_.has_value(); }
+
     // What the engine has asked for so far; progress and resume will read these, from any thread.
     std::uint64_t bytesServed() const { return bytesServed_.load(std::memory_order_relaxed); }
     std::uint64_t highestEnd() const { return highestEnd_.load(std::memory_order_relaxed); }
@@ -131,7 +158,7 @@ class SourceView {
         config->negative_timeout = 86400;
         // The library refuses to serve when this differs from the mount option.
         connection->max_read = kMaxRead;
-        // Lets the library move the source's pages to the kernel without copying them through us.
+        // Lets the library move the source's pages from our pipe to the kernel without a copy.
         if (connection->capable & FUSE_CAP_SPLICE_WRITE)
             connection->want |= FUSE_CAP_SPLICE_WRITE;
         return fuse_get_context()->private_data;
@@ -170,25 +197,131 @@ class SourceView {
         return 0;
     }
 
+    // The source's pages go into our own pipe, and the library takes them from there: so the
+    // view sees a read fail, which it would not if the library read the descriptor itself,
+    // and no byte is copied on the way.
     static int readBuf(const char*, fuse_bufvec** result, std::size_t size, off_t offset, fuse_file_info*) {
         SourceView& view = self();
-        // The library frees the vector with free().
+        if (view.failure_)
+            return -EIO; // already ending
+        // The library frees the vector, and a memory buffer in it, with free().
         auto* buffers = static_cast<fuse_bufvec*>(std::malloc(sizeof(fuse_bufvec)));
         if (!buffers)
             return -ENOMEM;
-        const auto start = static_cast<std::uint64_t>(offset);
-        const std::uint64_t length =
-            start >= view.size_ ? 0 : std::min<std::uint64_t>(size, view.size_ - start);
-        *buffers = fuse_bufvec{1, 0, 0, {fuse_buf{length, fuse_buf_flags{}, nullptr, -1, 0}}};
-        // An empty memory buffer at the end: there is nothing to splice.
-        if (length > 0) {
-            buffers->buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-            buffers->buf[0].fd = view.fd_;
-            buffers->buf[0].pos = offset;
-            view.served(start, length);
-        }
+        *buffers = FUSE_BUFVEC_INIT(0);
         *result = buffers;
+        const auto start = static_cast<std::uint64_t>(offset);
+        if (start >= view.size_)
+            return 0; // an empty memory buffer at the end
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(size, view.size_ - start));
+        fuse_buf& buffer = buffers->buf[0];
+        Transfer read;
+        if (view.pipe_[0] >= 0)
+            read = view.spliceFromSource(offset, length);
+        if (read.bytes > 0) {
+            buffer.flags = FUSE_BUF_IS_FD;
+            buffer.fd = view.pipe_[0];
+        } else if (view.pipe_[0] < 0) {
+            if (!(buffer.mem = std::malloc(length)))
+                return -ENOMEM;
+            read = view.readFromSource(static_cast<char*>(buffer.mem), offset, length);
+        }
+        if (read.bytes == 0) {
+            view.readFailed(start, read.error);
+            return read.error != 0 ? -read.error : -EIO;
+        }
+        buffer.size = read.bytes;
+        view.failedInARow_ = 0;
+        view.served(start, read.bytes);
         return 0;
+    }
+
+    // What one read got: its bytes, or none and the error (0 when the source ended early).
+    struct Transfer {
+        std::size_t bytes = 0;
+        int error = 0;
+    };
+
+    // Nothing, with the pipe closed, when the source cannot be spliced: the caller reads it then.
+    Transfer spliceFromSource(off_t offset, std::size_t length) {
+        // Whatever an earlier reply left behind must never be served as this one's bytes.
+        int queued = 0;
+        if (::ioctl(pipe_[0], FIONREAD, &queued) != 0 || queued != 0) {
+            closePipe();
+            openPipe();
+            if (pipe_[0] < 0)
+                return {};
+        }
+        Transfer moved;
+        while (moved.bytes < length) {
+            loff_t from = offset + static_cast<off_t>(moved.bytes);
+            const ssize_t got = ::splice(fd_, &from, pipe_[1], nullptr, length - moved.bytes,
+                                         SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+            if (got > 0) {
+                moved.bytes += static_cast<std::size_t>(got);
+                continue;
+            }
+            if (got < 0 && errno == EINTR)
+                continue;
+            moved.error = got < 0 ? errno : 0;
+            break;
+        }
+        if (moved.bytes > 0) {
+            moved.error = 0;
+        } else if (moved.error == EINVAL || moved.error == EAGAIN || moved.error == 0) {
+            // EINVAL: a source that cannot be spliced. EAGAIN: the pipe is empty and holds twice
+            // the largest read, so it is not full. 0, an end inside the size: FUSE takes a short
+            // read of a file it serves for its end, and splice stops there from then on, where
+            // a plain read still reaches the source and gives the verdict.
+            closePipe();
+        }
+        return moved;
+    }
+
+    Transfer readFromSource(char* buffer, off_t offset, std::size_t length) const {
+        ssize_t got = 0;
+        do
+            got = ::pread(fd_, buffer, length, offset);
+        while (got < 0 && errno == EINTR);
+        return got > 0 ? Transfer{static_cast<std::size_t>(got), 0} : Transfer{0, got < 0 ? errno : 0};
+    }
+
+    // Leaves none when the system will not give a pipe large enough.
+    void openPipe() {
+        if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+            pipe_[0] = pipe_[1] = -1;
+        else if (::fcntl(pipe_[1], F_SETPIPE_SZ, kPipeBytes) < kPipeBytes)
+            closePipe();
+    }
+
+    void closePipe() {
+        for (int& end : pipe_)
+            if (end >= 0)
+                ::close(std::exchange(end, -1));
+    }
+
+    // error is 0 when the source ended before its size: a device that was removed has none left.
+    void readFailed(std::uint64_t offset, int error) {
+        const auto now = std::chrono::steady_clock::now();
+        if (failedInARow_++ == 0)
+            firstFailure_ = now;
+        const std::string at = std::to_string(offset);
+        if (error == 0)
+            failure_ = "The disk went away during the search: at byte " + at + " it ended, short of its " +
+                       std::to_string(size_) + " bytes.";
+        else if (error == ENODEV || error == ENXIO || error == ENOMEDIUM)
+            failure_ = "The disk went away during the search: reading it at byte " + at + " failed (" +
+                       std::strerror(error) + ").";
+        else if (failedInARow_ >= kFailedReadsInARow ||
+                 (failedInARow_ >= kSlowFailedReadsInARow && now - firstFailure_ >= kFailingFor))
+            failure_ = "The disk could not be read any more: " + std::to_string(failedInARow_) +
+                       " reads in a row failed, the last at byte " + at + " (" + std::strerror(error) + ").";
+        if (!failure_)
+            return;
+        std::printf("%s\n", failure_->c_str());
+        std::fflush(stdout);
+        // Ends the loop once this request is answered; the mount goes with it.
+        fuse_exit(fuse_get_context()->fuse);
     }
 
     void served(std::uint64_t start, std::uint64_t length) {
@@ -205,6 +338,11 @@ class SourceView {
     struct stat file_ {};
     std::atomic<std::uint64_t> bytesServed_{0};
     std::atomic<std::uint64_t> highestEnd_{0};
+    // Touched by the loop's one thread only. -1 when the source is read into memory instead.
+    int pipe_[2] = {-1, -1};
+    unsigned failedInARow_ = 0;
+    std::chrono::steady_clock::time_point firstFailure_{};
+    std::optional<std::string> failure_;
 };
 
 } // namespace
@@ -259,5 +397,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vellorin-source-view: %s\n", error->c_str());
         return kCannotServe;
     }
-    return kUnmounted;
+    return view.sourceFailed() ? kSourceFailed : kUnmounted;
 }

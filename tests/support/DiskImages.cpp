@@ -3,11 +3,16 @@
 #include "support/Fakes.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
+
+#include <array>
 
 namespace vellorin::test {
 
@@ -75,6 +80,89 @@ bool makeFatImage(const QString& image, qint64 bytes, const QStringList& files, 
         if (!runTool(u"mdel"_s, {u"-i"_s, image, u"::"_s + name}))
             return false;
     return true;
+}
+
+bool makeFilledFatImage(const QString& image, qint64 bytes, const QStringList& files, qint64 filler) {
+    QByteArray noise(filler, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QString path = image + u".filler"_s;
+    QFile file(path);
+    const bool made = file.open(QIODevice::WriteOnly) && file.write(noise) == noise.size();
+    file.close();
+    const bool filled = made && makeFatImage(image, bytes, files + QStringList{path});
+    QFile::remove(path);
+    return filled;
+}
+
+namespace {
+
+std::uint32_t crc32Of(const QByteArray& bytes) {
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> made{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            made[n] = c;
+        }
+        return made;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const char byte : bytes)
+        crc = table[(crc ^ static_cast<std::uint8_t>(byte)) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+} // namespace
+
+bool makeZip(const QString& path, const QString& name, const QByteArray& data) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const QByteArray encoded = name.toUtf8();
+    const quint32 crc = crc32Of(data), size = quint32(data.size());
+    const quint16 nameSize = quint16(encoded.size()), version = 10, none = 0, time = 0x6000, date = 0x5821;
+    // The entry, stored, then the central directory and its end.
+    out << quint32(0x04034b50) << version << none << none << time << date << crc << size << size << nameSize
+        << none;
+    out.writeRawData(encoded.constData(), encoded.size());
+    out.writeRawData(data.constData(), data.size());
+    const auto directoryAt = quint32(file.pos());
+    out << quint32(0x02014b50) << version << version << none << none << time << date << crc << size << size
+        << nameSize << none << none << none << none << quint32(0) << quint32(0);
+    out.writeRawData(encoded.constData(), encoded.size());
+    const auto directorySize = quint32(file.pos()) - directoryAt;
+    out << quint32(0x06054b50) << none << none << quint16(1) << quint16(1) << directorySize << directoryAt
+        << none;
+    return out.status() == QDataStream::Ok;
+}
+
+FailingDisk::FailingDisk(const QString& image, const QString& mountPoint, const QStringList& arguments)
+    : process_(std::make_unique<QProcess>()), mountPoint_(mountPoint) {
+    QDir().mkpath(mountPoint);
+    process_->setProcessChannelMode(QProcess::ForwardedChannels);
+    process_->setStandardInputFile(QProcess::nullDevice());
+    process_->start(QStringLiteral(VELLORIN_STANDIN_FAILING_DISK),
+                    QStringList{image, mountPoint} + arguments);
+    for (int n = 0; n < 100 && process_->state() != QProcess::NotRunning; ++n, QThread::msleep(50))
+        if (QFileInfo(file()).isFile()) {
+            serving_ = true;
+            return;
+        }
+    qWarning() << "the failing disk stand-in did not come up on" << mountPoint;
+}
+
+FailingDisk::~FailingDisk() {
+    // Unmounted first, lazily: a view that still holds the file open must not keep it mounted.
+    if (serving_)
+        runTool(QStringLiteral("fusermount3"), {QStringLiteral("-u"), QStringLiteral("-z"), mountPoint_});
+    process_->terminate();
+    if (!process_->waitForFinished(5000)) {
+        process_->kill();
+        process_->waitForFinished();
+    }
 }
 
 } // namespace vellorin::test

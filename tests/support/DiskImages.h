@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QProcess;
+
 namespace vellorin::test {
 
 // Runs a program to its end; true when it exited 0, else its output is printed as a warning
@@ -21,5 +25,32 @@ QStringList visibleFileHashes(const QString& root);
 // ones named in deleted are deleted again afterwards.
 bool makeFatImage(const QString& image, qint64 bytes, const QStringList& files,
                   const QStringList& deleted = {});
+
+// A FAT image of bytes holding files first and then, in one more file, filler bytes of noise:
+// a card with data to search beyond its first files.
+bool makeFilledFatImage(const QString& image, qint64 bytes, const QStringList& files, qint64 filler);
+
+// A zip archive holding one file, stored uncompressed; no zip program is needed.
+bool makeZip(const QString& path, const QString& name, const QByteArray& data);
+
+// A disk with bad places: vellorin-standin-failing-disk serving image as file() until this
+// ends. arguments are the stand-in's options, such as {"--bad", "16777216"} for a disk that
+// fails from 16 MiB on.
+class FailingDisk {
+  public:
+    FailingDisk(const QString& image, const QString& mountPoint, const QStringList& arguments);
+    ~FailingDisk();
+    FailingDisk(const FailingDisk&) = delete;
+    FailingDisk& operator=(const FailingDisk&) = delete;
+
+    // False when it did not come up; a warning said why.
+    bool serving() const { return serving_; }
+    QString file() const { return mountPoint_ + QStringLiteral("/disk.img"); }
+
+  private:
+    std::unique_ptr<QProcess> process_;
+    QString mountPoint_;
+    bool serving_ = false;
+};
 
 } // namespace vellorin::test
