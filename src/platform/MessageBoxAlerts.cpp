@@ -3,8 +3,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QTextDocument>
 #include <QPushButton>
+#include <QTextDocument>
 
 namespace vellorin {
 
@@ -16,8 +16,8 @@ int MessageBoxAlerts::runModal(const QString& title, const QString& message, con
     box.setTextFormat(Qt::PlainText);
     // Messages carry paths and names read off disks, none of them markup; the box guesses the
     // format of this line by itself, so text it would take for markup is handed over escaped.
-    box.setInformativeText(Qt::mightBeRichText(message) ? Qt::convertFromPlainText(message, Qt::WhiteSpaceNormal)
-                                                        : message);
+    box.setInformativeText(
+        Qt::mightBeRichText(message) ? Qt::convertFromPlainText(message, Qt::WhiteSpaceNormal) : message);
     QList<QAbstractButton*> added;
     for (int i = 0; i < buttons.size(); ++i)
         added.append(

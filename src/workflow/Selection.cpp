@@ -77,7 +77,9 @@ bool nested(const QString& source, const QString& save) {
 
 void RecoveryViewModel::selectSourceLocation() {
     const PanelRequest request{QStringLiteral("Select Data Source Location (Where to recover data from)"),
-                               sourceStartFolder(), false, {}};
+                               sourceStartFolder(),
+                               false,
+                               {}};
     platform_.panels->chooseFolder(request, [weak = weakSelf()](std::optional<QString> chosen) {
         if (auto self = weak.lock())
             self->handleSourcePanelResult(chosen);
@@ -136,8 +138,8 @@ void RecoveryViewModel::selectSaveLocationAndStart() {
         return;
     }
     // The start uses the source as it stands now, whatever is chosen while the panel is open.
-    const PanelRequest request{QStringLiteral("Select Save Location (Must be different from source)"),
-                               homeFolder(), true, {}};
+    const PanelRequest request{
+        QStringLiteral("Select Save Location (Must be different from source)"), homeFolder(), true, {}};
     platform_.panels->chooseFolder(
         request, [weak = weakSelf(), sourcePath = *selectedDrivePath_](std::optional<QString> chosen) {
             if (auto self = weak.lock())
