@@ -209,7 +209,7 @@ handed_descriptor_fits() {
 if ! handed_descriptor_fits 2>/dev/null; then
     exec 3<&-
     if ! exec 3<"$device"; then
-        if [ "$(id -u)" -eq 0 ]; then
+        if [ "$EUID" -eq 0 ]; then
             say "The system does not let $device be opened, not even by the administrator, so it cannot be searched."
             exit 6
         fi
@@ -228,7 +228,7 @@ unmount_stale_views() {
         if ! ls -f -- "$target" >/dev/null 2>&1; then
             fusermount3 -u -z -- "$target" >/dev/null 2>&1 && rmdir -- "$target" 2>/dev/null
         fi
-    done < <(findmnt -rn -t "$kViewType" -O "user_id=$(id -u)" -o TARGET 2>/dev/null)
+    done < <(findmnt -rn -t "$kViewType" -O "user_id=$EUID" -o TARGET 2>/dev/null)
 }
 
 # A private folder of this user's for the views: under $XDG_RUNTIME_DIR when the session has
@@ -238,7 +238,7 @@ views_root() {
     if [ -z "$base" ] || [ ! -d "$base" ] || [ ! -O "$base" ]; then
         base=${TMPDIR:-/tmp}
     fi
-    local root=$base/vellorin-views-$(id -u)
+    local root=$base/vellorin-views-$EUID
     mkdir -m 0700 -- "$root" 2>/dev/null
     if [ -d "$root" ] && [ ! -L "$root" ] && [ -O "$root" ]; then
         chmod 0700 -- "$root" && printf '%s' "$root" && return 0
@@ -268,9 +268,11 @@ view_pid=
 stop_view() {
     if [ -n "$view_pid" ]; then
         kill -TERM "$view_pid" 2>/dev/null
-        for _ in $(seq 50); do
+        # Looked at often: the helper is usually gone within milliseconds, and every run waits
+        # for this.
+        for ((tries = 0; tries < 500; tries++)); do
             kill -0 "$view_pid" 2>/dev/null || break
-            sleep 0.1
+            sleep 0.01
         done
         view_pid=
     fi
@@ -294,10 +296,10 @@ view_pid=$!
 # Not a job of this shell's: bash would print a line of its own if the helper were killed.
 disown "$view_pid"
 exec 3<&-
-for _ in $(seq 100); do
+for ((tries = 0; tries < 1000; tries++)); do
     [ -f "$view/source" ] && break
     kill -0 "$view_pid" 2>/dev/null || break
-    sleep 0.1
+    sleep 0.01
 done
 if [ ! -f "$view/source" ]; then
     say "Vellorin's read-only view of $device could not be started, so the engine has nothing to read."
