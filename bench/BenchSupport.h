@@ -166,17 +166,26 @@ inline bool runTool(const QString& program, const QStringList& arguments) {
     return true;
 }
 
-// The engine's command list as our script builds it for these formats (every format the
-// engine knows when none), over the whole space, so that both runs do the same search.
-inline QString engineCommands(const QStringList& formats = {}) {
-    QString files = QStringLiteral("everything,enable");
-    if (!formats.isEmpty()) {
-        files = QStringLiteral("everything,disable");
-        for (const QString& name : formats)
-            files += QLatin1Char(',') + name + QStringLiteral(",enable");
+// The engine's command list exactly as our script has it, so that both runs do the same search.
+inline std::optional<QString> scriptCommands(const QString& script) {
+    QFile file(script);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray prefix = "readonly kCommands=";
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith(prefix))
+            return QString::fromUtf8(line.mid(prefix.size()));
     }
-    return QStringLiteral("partition_none,options,paranoid,fileopt,") + files +
-           QStringLiteral(",wholespace,search");
+    return std::nullopt;
+}
+
+// The script's command list limited to these formats, as the script limits it.
+inline QString limitedCommands(QString commands, const QStringList& formats) {
+    QString files = QStringLiteral(",everything,disable");
+    for (const QString& name : formats)
+        files += QLatin1Char(',') + name + QStringLiteral(",enable");
+    return commands.replace(QStringLiteral(",everything,enable,"), files + QLatin1Char(','));
 }
 
 struct Content {
@@ -292,7 +301,12 @@ inline std::optional<Engine> buildEngine(const std::optional<QString>& resources
                  .arg(resources.value_or(QStringLiteral("none"))));
         return std::nullopt;
     }
-    return Engine{program, engineCommands()};
+    const std::optional<QString> commands = scriptCommands(script);
+    if (!commands) {
+        note(QStringLiteral("no command list in ") + script);
+        return std::nullopt;
+    }
+    return Engine{program, *commands};
 }
 
 struct Run {

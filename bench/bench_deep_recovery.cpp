@@ -129,7 +129,9 @@ int main(int argc, char** argv) {
     const ScanOptions pictures{{FileFamily::Pictures}, false};
     for (const ScanOptions* options : {&everything, &pictures}) {
         const bool limited = !options->families.isEmpty();
-        const Engine bareEngine{card->engine.program, engineCommands(options->engineFormats())};
+        const Engine bareEngine{card->engine.program,
+                                limited ? limitedCommands(card->engine.commands, options->engineFormats())
+                                        : card->engine.commands};
         std::vector<double> bare, application, bareProcessor, applicationProcessor;
         long firstCount = -1;
         for (long round = 0; round < rounds; ++round) {

@@ -26,6 +26,8 @@ struct BlockDevice {
     // A partition's number on its disk; 0 for anything else.
     int partitionNumber = 0;
     QList<BlockDevice> children;
+
+    friend bool operator==(const BlockDevice&, const BlockDevice&) = default;
 };
 
 // The disks and partitions of the machine and what holds a given path.

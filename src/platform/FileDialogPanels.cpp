@@ -7,6 +7,15 @@ namespace vellorin {
 
 namespace {
 
+// Qt's own dialog: the only one that honours "no new folders" for the source panel.
+QFileDialog* makePanel(const PanelRequest& request, QFileDialog::FileMode mode) {
+    auto* dialog = new QFileDialog(QApplication::activeWindow(), request.title, request.startFolder);
+    dialog->setFileMode(mode);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    return dialog;
+}
+
 void showPanel(QFileDialog* dialog, std::function<void(std::optional<QString>)> completion) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::NonModal);
@@ -25,11 +34,7 @@ void showPanel(QFileDialog* dialog, std::function<void(std::optional<QString>)> 
 
 void FileDialogPanels::chooseFolder(const PanelRequest& request,
                                     std::function<void(std::optional<QString>)> completion) {
-    auto* dialog = new QFileDialog(QApplication::activeWindow(), request.title, request.startFolder);
-    dialog->setFileMode(QFileDialog::Directory);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // Qt's own dialog: the only one that honours "no new folders" for the source panel.
-    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    QFileDialog* dialog = makePanel(request, QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
     dialog->setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
     showPanel(dialog, std::move(completion));
@@ -37,10 +42,7 @@ void FileDialogPanels::chooseFolder(const PanelRequest& request,
 
 void FileDialogPanels::chooseFile(const PanelRequest& request,
                                   std::function<void(std::optional<QString>)> completion) {
-    auto* dialog = new QFileDialog(QApplication::activeWindow(), request.title, request.startFolder);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAcceptMode(QFileDialog::AcceptOpen);
-    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    QFileDialog* dialog = makePanel(request, QFileDialog::ExistingFile);
     dialog->setOption(QFileDialog::ReadOnly, true);
     dialog->setNameFilters(request.nameFilters);
     showPanel(dialog, std::move(completion));

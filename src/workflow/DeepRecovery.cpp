@@ -25,10 +25,7 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     const std::optional<QString> resourceFolder = platform_.resources->resourceFolder();
     if (!resourceFolder) {
         appendLog(QStringLiteral("Unable to get app resource path"));
-        if (isDiskSource(sourcePath))
-            handleEngineExit(1, *recoveryDirectory);
-        else
-            runSimplifiedRecoveryOnWorker(sourcePath, *recoveryDirectory);
+        runSimplifiedRecoveryOnWorker(sourcePath, *recoveryDirectory);
         return;
     }
     const QString enginePath = engineFilesIn(*resourceFolder).engine;
@@ -139,11 +136,6 @@ void RecoveryViewModel::handleEngineLaunchFailure(const Error& error, const QStr
                                                   const QString& recoveryDirectory) {
     stopFileMonitor();
     appendLog(QStringLiteral("Failed to start PhotoRec: ") + error.description);
-    if (isDiskSource(sourcePath)) {
-        // Only the engine reads a device or an image; copying it file by file is no fallback.
-        handleEngineExit(1, recoveryDirectory);
-        return;
-    }
     // The folder prepared for the engine receives the copies: preparing it again would probe
     // the save location a second time and could make a second fallback folder.
     runSimplifiedRecoveryOnWorker(sourcePath, recoveryDirectory);

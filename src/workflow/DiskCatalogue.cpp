@@ -61,14 +61,20 @@ void DiskCatalogue::refresh() {
 
 void DiskCatalogue::apply(std::variant<QList<BlockDevice>, QString> result) {
     reading_ = false;
-    listed_ = true;
-    if (auto* devices = std::get_if<QList<BlockDevice>>(&result)) {
-        disks_ = arrange(*devices);
-        problem_.clear();
-    } else {
-        problem_ = std::get<QString>(result);
+    QList<Disk> disks = disks_;
+    QString problem;
+    if (auto* devices = std::get_if<QList<BlockDevice>>(&result))
+        disks = arrange(*devices);
+    else
+        problem = std::get<QString>(result);
+    // Read every two seconds while the dialog is open: a list that stayed the same is not
+    // laid out again, so the rows, their scrolling and what a screen reader is on stay put.
+    if (!listed_ || disks != disks_ || problem != problem_) {
+        listed_ = true;
+        disks_ = std::move(disks);
+        problem_ = std::move(problem);
+        emit changed();
     }
-    emit changed();
     if (std::exchange(readAgain_, false))
         refresh();
 }

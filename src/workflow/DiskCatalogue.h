@@ -23,12 +23,15 @@ class DiskCatalogue : public QObject, public std::enable_shared_from_this<DiskCa
         bool systemDisk = false;
         // Its partitions, each with a size; empty for an unpartitioned disk or a loop device.
         QList<BlockDevice> partitions;
+
+        friend bool operator==(const Disk&, const Disk&) = default;
     };
 
     static std::shared_ptr<DiskCatalogue> create(std::shared_ptr<Queues> queues,
                                                  std::shared_ptr<BlockDevices> devices);
 
-    // Main thread. A refresh asked for while one runs is folded into the next one.
+    // Main thread. A refresh asked for while one runs is folded into the next one; changed()
+    // comes after the first reading and after any that differs from the one before.
     void refresh();
     const QList<Disk>& disks() const { return disks_; }
     // Why the last reading failed; empty after a good one.

@@ -43,6 +43,11 @@ void RecoveryViewModel::startRecovery(const QString& sourcePath, const QString& 
 
 void RecoveryViewModel::runSimplifiedRecoveryOnWorker(const QString& sourcePath,
                                                       const QString& recoveryDirectory) {
+    // Only the engine reads a device or an image; copying it file by file is no fallback.
+    if (isDiskSource(sourcePath)) {
+        handleEngineExit(1, recoveryDirectory);
+        return;
+    }
     // The walk goes to a worker: on the main queue it would freeze the window for its length.
     platform_.queues->userInitiated([weak = weakSelf(), sourcePath, recoveryDirectory] {
         if (auto self = weak.lock())
@@ -63,9 +68,11 @@ void RecoveryViewModel::resetForRecovery() {
 bool RecoveryViewModel::enginePresent() {
     const std::optional<QString> folder =
         platform_.resources ? platform_.resources->resourceFolder() : std::nullopt;
-    if (!folder)
-        return false;
-    const EngineFiles files = engineFilesIn(*folder);
+    return folder && engineFilesExist(engineFilesIn(*folder));
+}
+
+bool RecoveryViewModel::engineFilesExist(const EngineFiles& files) {
+    // Presence alone decides; whether either file can be run is the run's affair.
     return platform_.fileSystem->exists(files.script) && platform_.fileSystem->exists(files.engine);
 }
 
@@ -95,8 +102,7 @@ std::optional<QString> RecoveryViewModel::locateEngine() {
     if (!folder)
         return std::nullopt;
     const EngineFiles files = engineFilesIn(*folder);
-    // Presence alone decides; whether either file can be run is the run's affair.
-    if (platform_.fileSystem->exists(files.script) && platform_.fileSystem->exists(files.engine)) {
+    if (engineFilesExist(files)) {
         appendLog(QStringLiteral("Found bundled PhotoRec and automation script"));
         return files.script;
     }

@@ -26,16 +26,14 @@ bool isNamed(const BlockDevice& device, const QSet<QString>& names) {
 
 // Collects the chain from a root down to every device named `names`: a device mapped onto
 // two disks appears under both.
-bool collectAncestors(const BlockDevice& device, const QSet<QString>& names, QList<const BlockDevice*>& chain,
+void collectAncestors(const BlockDevice& device, const QSet<QString>& names, QList<const BlockDevice*>& chain,
                       QList<const BlockDevice*>& found) {
     chain.append(&device);
-    bool hit = isNamed(device, names);
-    if (hit)
+    if (isNamed(device, names))
         found.append(chain);
     for (const BlockDevice& child : device.children)
-        hit = collectAncestors(child, names, chain, found) || hit;
+        collectAncestors(child, names, chain, found);
     chain.removeLast();
-    return hit;
 }
 
 } // namespace
@@ -52,12 +50,13 @@ std::optional<QString> SaveLocationGuard::sourceUnder(const QString& sourcePath,
         const QString holder = devices_.deviceHolding(holderOf);
         if (holder.isEmpty())
             return std::nullopt;
-        if (!(namesOf(holder) & sourceNames).isEmpty())
+        const QSet<QString> holderNames = namesOf(holder);
+        if (!(holderNames & sourceNames).isEmpty())
             return sourcePath;
         QList<const BlockDevice*> chain;
         QList<const BlockDevice*> ancestors;
         for (const BlockDevice& root : *tree)
-            collectAncestors(root, namesOf(holder), chain, ancestors);
+            collectAncestors(root, holderNames, chain, ancestors);
         QString image;
         for (const BlockDevice* device : ancestors) {
             if (isNamed(*device, sourceNames))

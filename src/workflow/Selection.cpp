@@ -1,6 +1,5 @@
 #include "workflow/ViewController.h"
 
-#include "platform/Alerts.h"
 #include "platform/BlockDevices.h"
 #include "platform/FileSystem.h"
 #include "platform/Panels.h"

@@ -172,7 +172,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void handleEngineExit(int exitStatus, const QString& recoveryDirectory);
     void handleEngineLaunchFailure(const Error& error, const QString& sourcePath,
                                    const QString& recoveryDirectory);
-    // Every fallback to the simplified recovery, into a folder already prepared.
+    // Every fallback to the simplified recovery, into a folder already prepared; a disk or an
+    // image source ends the run as a failure instead.
     void runSimplifiedRecoveryOnWorker(const QString& sourcePath, const QString& recoveryDirectory);
     // Names tried for the fallback folder's parent: "Vellorin", then "Vellorin-1" and on.
     static constexpr int kFallbackCandidates = 10;
@@ -185,6 +186,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
         QString engine;
     };
     static EngineFiles engineFilesIn(const QString& resourceFolder);
+    bool engineFilesExist(const EngineFiles& files);
     void refreshRecoveredFiles(const QString& watchedFolder);
     void applyRecoveredFiles(QList<RecoveredFile> files);
 
