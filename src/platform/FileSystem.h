@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -53,6 +54,10 @@ class FileSystem {
     // Writes through a temporary file renamed into place.
     virtual std::optional<Error> writeAtomically(const QString& path, const QByteArray& data) = 0;
     virtual std::optional<FileId> fileId(const QString& path) = 0;
+    // The folders directly inside path, by name, links left out; none when it cannot be read.
+    virtual QStringList childFolders(const QString& path) = 0;
+    // A BLAKE2b-256 digest of a regular file's content; a link is not followed.
+    virtual std::variant<QByteArray, Error> contentDigest(const QString& path) = 0;
 
     // Access to a folder the user picked: granted when it exists and may be read and entered.
     virtual bool startAccessing(const QString& path) = 0;

@@ -3,13 +3,16 @@
 #include "platform/FileCopier.h"
 #include "platform/TreeWalk.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +141,51 @@ std::optional<Error> PosixFileSystem::writeAtomically(const QString& path, const
         return Error::fromErrno(err);
     }
     return std::nullopt;
+}
+
+QStringList PosixFileSystem::childFolders(const QString& path) {
+    QStringList folders;
+    DIR* listing = ::opendir(nativePath(path).c_str());
+    if (!listing)
+        return folders;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat status {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode))
+            folders.append(QFile::decodeName(entry->d_name));
+    }
+    ::closedir(listing);
+    return folders;
+}
+
+std::variant<QByteArray, Error> PosixFileSystem::contentDigest(const QString& path) {
+    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return Error::fromErrno(errno);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return Error::fromErrno(EINVAL);
+    }
+    QCryptographicHash digest(QCryptographicHash::Blake2b_256);
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            const int problem = errno;
+            ::close(fd);
+            return Error::fromErrno(problem);
+        }
+        if (got == 0)
+            break;
+        digest.addData(QByteArrayView(buffer.data(), got));
+    }
+    ::close(fd);
+    return digest.result();
 }
 
 std::optional<FileId> PosixFileSystem::fileId(const QString& path) {

@@ -14,6 +14,8 @@ class PosixFileSystem : public FileSystem {
     std::optional<Error> removeItem(const QString& path) override;
     std::optional<Error> writeAtomically(const QString& path, const QByteArray& data) override;
     std::optional<FileId> fileId(const QString& path) override;
+    QStringList childFolders(const QString& path) override;
+    std::variant<QByteArray, Error> contentDigest(const QString& path) override;
     bool startAccessing(const QString& path) override;
     void stopAccessing(const QString& path) override;
     std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override;

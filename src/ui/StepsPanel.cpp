@@ -155,6 +155,16 @@ StepsPanel::StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     scan->addSpacing(12);
     scan->addWidget(whereLabel);
     scan->addWidget(where_);
+    scan->addSpacing(12);
+    namesFirst_ = new QCheckBox(QStringLiteral("Names first"), scanRow_);
+    namesFirst_->setObjectName(QStringLiteral("namesFirstToggle"));
+    namesFirst_->setAccessibleName(namesFirst_->text());
+    namesFirst_->setAccessibleDescription(
+        QStringLiteral("Restore deleted files with their names and folders from the file system's records "
+                       "before the deep search"));
+    namesFirst_->setToolTip(namesFirst_->accessibleDescription());
+    namesFirst_->setStyle(checkBoxStyle);
+    scan->addWidget(namesFirst_);
     scan->addStretch(1);
     layout->addWidget(scanRow_);
 
@@ -165,6 +175,7 @@ StepsPanel::StepsPanel(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     connect(diskButton_, &QPushButton::clicked, this, &StepsPanel::openDiskPicker);
     connect(lookFor_, &QComboBox::activated, this, &StepsPanel::applyScanChoice);
     connect(where_, &QComboBox::activated, this, &StepsPanel::applyScanChoice);
+    connect(namesFirst_, &QCheckBox::toggled, this, &StepsPanel::applyScanChoice);
     connect(showLogs_, &QCheckBox::toggled, this, &StepsPanel::showLogToggled);
     for (auto signal :
          {&RecoveryViewModel::selectedDrivePathChanged, &RecoveryViewModel::isRecoveringChanged,
@@ -198,6 +209,7 @@ void StepsPanel::applyScanChoice() {
     ScanOptions options;
     options.families = ScanOptions::familiesFromKey(lookFor_->currentData().toString());
     options.freeSpaceOnly = where_->currentData().toBool();
+    options.namesFirst = namesFirst_->isChecked();
     viewModel_->setScanOptions(options);
 }
 
@@ -229,6 +241,10 @@ void StepsPanel::refresh() {
     }
     lookFor_->setCurrentIndex(kind);
     where_->setCurrentIndex(options.freeSpaceOnly ? 1 : 0);
+    if (namesFirst_->isChecked() != options.namesFirst) {
+        const QSignalBlocker blocker(namesFirst_);
+        namesFirst_->setChecked(options.namesFirst);
+    }
     if (recoverAllFiles_->isChecked() != viewModel_->recoverAllFiles()) {
         const QSignalBlocker blocker(recoverAllFiles_);
         recoverAllFiles_->setChecked(viewModel_->recoverAllFiles());

@@ -33,6 +33,7 @@ class StepsPanel : public PanelSurface {
     QWidget* scanOptionsRow() const { return scanRow_; }
     QComboBox* lookForChoice() const { return lookFor_; }
     QComboBox* whereChoice() const { return where_; }
+    QCheckBox* namesFirstChoice() const { return namesFirst_; }
     // The open disk chooser, if any.
     DiskPickerDialog* diskPicker() const;
 
@@ -58,6 +59,7 @@ class StepsPanel : public PanelSurface {
     QWidget* scanRow_;
     QComboBox* lookFor_;
     QComboBox* where_;
+    QCheckBox* namesFirst_;
     QPointer<DiskPickerDialog> diskPicker_;
 };
 

@@ -1,3 +1,5 @@
+#include "workflow/CarvedCopies.h"
+#include "workflow/NamesStep.h"
 #include "workflow/PathJoin.h"
 #include "workflow/RecoveredFileScan.h"
 #include "workflow/Utf8ChunkJoiner.h"
@@ -6,6 +8,7 @@
 #include "platform/DiskAccess.h"
 #include "platform/EngineLauncher.h"
 #include "platform/EngineProcess.h"
+#include "platform/FileSystem.h"
 #include "platform/Queues.h"
 #include "platform/Resources.h"
 
@@ -56,9 +59,32 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         if (auto self = weak.lock())
             self->handleEngineOutput(whole);
     };
-    handlers.exit = [weak = weakSelf(), queues = platform_.queues, directory = *recoveryDirectory,
-                     started](int status) {
+    // The names step runs first, while the list already follows the recovery folder.
+    startFileMonitor(*recoveryDirectory);
+    NamesStep::Outcome names;
+    if (options.namesFirst && source.descriptor.get() >= 0 && platform_.engine) {
+        appendLog(QStringLiteral("Reading the file system's records of deleted files..."));
+        names = NamesStep::run(*platform_.engine, NamesStep::helperIn(*resourceFolder), source.descriptor.get(),
+                               *recoveryDirectory, [this](const QString& line) { appendLog(line); });
+        if (names.read)
+            appendLog(NamesStep::summary(names));
+    }
+    QSet<QString> engineFoldersBefore;
+    if (names.read)
+        engineFoldersBefore = CarvedCopies::engineFolders(*platform_.fileSystem, *recoveryDirectory);
+
+    handlers.exit = [weak = weakSelf(), queues = platform_.queues, fileSystem = platform_.fileSystem,
+                     directory = *recoveryDirectory, started, names = std::move(names),
+                     engineFoldersBefore = std::move(engineFoldersBefore)](int status) {
         started.wait();
+        // On this thread of the launcher's, before the last scan: the list and the count the
+        // run ends with hold each file once.
+        if (names.read) {
+            const qint64 removed = CarvedCopies::remove(*fileSystem, directory, engineFoldersBefore, names.files);
+            if (auto self = weak.lock())
+                self->appendLog(
+                    QStringLiteral("Removed %1 carved copies of files already restored.").arg(removed));
+        }
         queues->postMain([weak, status, directory] {
             if (auto self = weak.lock())
                 self->handleEngineExit(status, directory);
@@ -79,9 +105,6 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         if (auto self = weak.lock())
             self->recoveryProcess_ = process;
     });
-    // The folder the engine is given, the fallback included, is the one worth watching.
-    startFileMonitor(*recoveryDirectory);
-
     std::optional<Error> failure =
         process ? process->launch() : std::optional<Error>(Error::fromErrno(ENOSYS));
     if (failure) {

@@ -17,7 +17,11 @@ struct ScanOptions {
     // Empty: every kind the engine knows.
     QList<FileFamily> families;
     bool freeSpaceOnly = false;
+    // Deleted files restored from the file system's records, with their names, before the
+    // carver runs; carved copies of them are then removed.
+    bool namesFirst = true;
 
+    // The engine's search as it is with no options at all (the names step is not the engine's).
     bool isDefault() const { return families.isEmpty() && !freeSpaceOnly; }
     // The engine's own format names for these families, each once, in table order. A family
     // takes every format that can hold one of its kinds: "zip" also holds DOCX and ODT,

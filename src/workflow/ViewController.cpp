@@ -12,6 +12,7 @@ namespace vellorin {
 namespace {
 const QString kScanFamiliesKey = QStringLiteral("scanFamilies");
 const QString kScanSpaceKey = QStringLiteral("scanSpace");
+const QString kNamesFirstKey = QStringLiteral("scanNamesFirst");
 } // namespace
 
 std::shared_ptr<RecoveryViewModel> RecoveryViewModel::create(Platform platform) {
@@ -27,6 +28,7 @@ RecoveryViewModel::RecoveryViewModel(Platform platform)
     if (platform_.settings) {
         scanOptions_.families = ScanOptions::familiesFromKey(platform_.settings->text(kScanFamiliesKey));
         scanOptions_.freeSpaceOnly = platform_.settings->text(kScanSpaceKey) == QStringLiteral("free");
+        scanOptions_.namesFirst = platform_.settings->text(kNamesFirstKey) != QStringLiteral("off");
     }
     deepRecoveryAvailable_ = enginePresent();
 }
@@ -53,6 +55,7 @@ void RecoveryViewModel::setScanOptions(const ScanOptions& options) {
         platform_.settings->setText(kScanFamiliesKey, options.familiesKey());
         platform_.settings->setText(kScanSpaceKey,
                                     options.freeSpaceOnly ? QStringLiteral("free") : QStringLiteral("whole"));
+        platform_.settings->setText(kNamesFirstKey, options.namesFirst ? QStringLiteral("on") : QStringLiteral("off"));
     }
     emit scanOptionsChanged();
     emit changed();

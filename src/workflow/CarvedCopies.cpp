@@ -1,0 +1,109 @@
+#include "workflow/CarvedCopies.h"
+
+#include "workflow/PathJoin.h"
+
+#include "platform/FileSystem.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <sys/stat.h>
+
+#include <optional>
+#include <variant>
+
+namespace vellorin {
+
+namespace {
+
+class CarvedFiles final : public WalkVisitor {
+  public:
+    CarvedFiles(FileSystem& fileSystem, QString root) : fileSystem_(fileSystem), root_(std::move(root)) {}
+
+    void visitFile(const WalkEntry& entry) override {
+        if (entry.isSymlink)
+            return;
+        auto info = fileSystem_.statEntry(entry);
+        const auto* stat = std::get_if<EntryStat>(&info);
+        if (!stat || !S_ISREG(stat->mode))
+            return;
+        const QByteArray relative(entry.relativePath.data(), static_cast<qsizetype>(entry.relativePath.size()));
+        found.append({joinPath(root_, QFile::decodeName(relative)), stat->size});
+    }
+    void folderError(std::string_view, const Error&) override {}
+    void entryError(std::string_view, const Error&) override {}
+
+    QList<NamesStep::Restored> found;
+
+  private:
+    FileSystem& fileSystem_;
+    QString root_;
+};
+
+// Digests computed once each, and only for files that share a size with another.
+class Digests {
+  public:
+    explicit Digests(FileSystem& fileSystem) : fileSystem_(fileSystem) {}
+    std::optional<QByteArray> of(const QString& path) {
+        if (auto known = known_.constFind(path); known != known_.constEnd())
+            return *known;
+        auto digest = fileSystem_.contentDigest(path);
+        const auto* value = std::get_if<QByteArray>(&digest);
+        if (!value)
+            return std::nullopt;
+        known_.insert(path, *value);
+        return *value;
+    }
+
+  private:
+    FileSystem& fileSystem_;
+    QHash<QString, QByteArray> known_;
+};
+
+} // namespace
+
+QSet<QString> CarvedCopies::engineFolders(FileSystem& fileSystem, const QString& recoveryDirectory) {
+    QSet<QString> folders;
+    for (const QString& name : fileSystem.childFolders(recoveryDirectory))
+        if (name.startsWith(QStringLiteral("recup_dir.")))
+            folders.insert(name);
+    return folders;
+}
+
+qint64 CarvedCopies::remove(FileSystem& fileSystem, const QString& recoveryDirectory,
+                            const QSet<QString>& foldersBefore, const QList<NamesStep::Restored>& restored) {
+    if (restored.isEmpty())
+        return 0;
+    QMultiHash<qint64, QString> restoredBySize;
+    for (const NamesStep::Restored& file : restored)
+        restoredBySize.insert(file.size, file.path);
+
+    Digests digests(fileSystem);
+    qint64 removed = 0;
+    for (const QString& folder : engineFolders(fileSystem, recoveryDirectory)) {
+        if (foldersBefore.contains(folder))
+            continue;
+        const QString root = joinPath(recoveryDirectory, folder);
+        CarvedFiles carved(fileSystem, root);
+        if (fileSystem.walk(root, {}, carved))
+            continue;
+        for (const NamesStep::Restored& file : carved.found) {
+            const QList<QString> sameSize = restoredBySize.values(file.size);
+            if (sameSize.isEmpty())
+                continue;
+            const std::optional<QByteArray> digest = digests.of(file.path);
+            if (!digest)
+                continue;
+            for (const QString& original : sameSize) {
+                if (digests.of(original) == digest) {
+                    if (!fileSystem.removeItem(file.path))
+                        ++removed;
+                    break;
+                }
+            }
+        }
+    }
+    return removed;
+}
+
+} // namespace vellorin
