@@ -79,15 +79,16 @@ QString copyEngineFolder(const QString& parent, const QByteArray& engine) {
     const QString folder = parent + u"/share/vellorin"_s, helpers = parent + u"/libexec/vellorin"_s;
     QDir().mkpath(folder), QDir().mkpath(helpers);
     QFile::copy(built + u"/photorec_auto.sh"_s, folder + u"/photorec_auto.sh"_s);
-    QFile::copy(built + u"/../../libexec/vellorin/vellorin-source-view"_s,
-                helpers + u"/vellorin-source-view"_s);
+    for (const QString& helper : {u"vellorin-source-view"_s, u"vellorin-deleted-files"_s})
+        QFile::copy(built + u"/../../libexec/vellorin/"_s + helper, helpers + u'/' + helper);
     if (engine.isEmpty())
         QFile::link(QFileInfo(built + u"/photorec"_s).canonicalFilePath(), folder + u"/photorec"_s);
     else
         writeFile(folder + u"/photorec"_s, engine);
     for (const QString& path :
          {parent, parent + u"/share"_s, folder, parent + u"/libexec"_s, helpers,
-          folder + u"/photorec_auto.sh"_s, folder + u"/photorec"_s, helpers + u"/vellorin-source-view"_s})
+          folder + u"/photorec_auto.sh"_s, folder + u"/photorec"_s, helpers + u"/vellorin-source-view"_s,
+          helpers + u"/vellorin-deleted-files"_s})
         ::chmod(QFile::encodeName(path).constData(), 0755);
     return folder;
 }
