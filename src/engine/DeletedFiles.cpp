@@ -68,7 +68,7 @@ std::string safeComponent(std::string_view name) {
         safe.push_back(byte < 0x20 || byte == 0x7f || c == '/' || c == '\t' ? '_' : c);
     }
     if (safe.empty() || safe == "." || safe == "..")
-        safe.insert(0, "_");
+        safe = "_" + safe;
     if (safe.size() > kNameMax) {
         std::size_t cut = kNameMax;
         while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xc0) == 0x80)
@@ -217,9 +217,13 @@ struct Restorer {
     std::uint64_t restored = 0;
     std::uint64_t inUse = 0;
 
+    // One buffer for every file: a fresh megabyte for each of many small files costs more in
+    // the kernel than writing them.
+    std::string buffer;
+
     struct Writing {
         int fd;
-        std::string buffer;
+        std::string& buffer;
         bool failed = false;
         bool spaceInUse = false;
     };
@@ -291,7 +295,8 @@ struct Restorer {
             ++inUse;
             return;
         }
-        Writing writing{-1, {}};
+        buffer.clear();
+        Writing writing{-1, buffer};
         if (tsk_fs_file_walk(file, TSK_FS_FILE_WALK_FLAG_AONLY, checkBlock, &writing) != 0) {
             tsk_error_reset(); // no map of its space: nothing can be restored of it
             ++inUse;
@@ -318,7 +323,6 @@ struct Restorer {
         }
         if (writing.fd < 0)
             return;
-        writing.buffer.reserve(kWriteBuffer + 65536);
         const std::string shown = folderShown.empty() ? name : folderShown + "/" + name;
 
         source->lastErrno = 0;
@@ -433,7 +437,8 @@ int main(int argc, char** argv) {
     }
 
     Destination folder(destination);
-    Restorer restorer{&source, &folder, {}, {}, 0, 0};
+    Restorer restorer{&source, &folder, {}, {}, 0, 0, {}};
+    restorer.buffer.reserve(kWriteBuffer + 65536);
     int status = kDone;
     for (const FileSystem& fs : fileSystems) {
         restorer.prefix = fs.prefix;
