@@ -278,6 +278,34 @@ class DeletedFilesTest : public QObject {
             QCOMPARE(run.copiesOf(sha256Of(originals.root + u'/' + picture)), 1);
     }
 
+    // A save location that fills up ends the step with a line, keeping only whole files.
+    void aFullSaveLocationStopsTheStepWithWholeFilesOnly() {
+        QTemporaryDir scratch;
+        Originals originals(scratch.filePath(u"originals"_s));
+        const QString image = scratch.filePath(u"disk.img"_s), into = scratch.filePath(u"small"_s);
+        QVERIFY(makeImage(u"fat32"_s, image, originals, scratch.path()));
+        QDir().mkpath(into);
+        QVERIFY(runTool(u"mount"_s, {u"-t"_s, u"tmpfs"_s, u"-o"_s, u"size=96k"_s, u"tmpfs"_s, into}));
+        const auto unmount = qScopeGuard([&] { runTool(u"umount"_s, {into}); });
+        const int fd = ::open(QFile::encodeName(image).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto closeImage = qScopeGuard([fd] { ::close(fd); });
+        PosixEngineLauncher launcher;
+        QStringList lines;
+        const NamesStep::Outcome outcome =
+            NamesStep::run(launcher, NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString())), fd,
+                           into, [&lines](const QString& line) { lines.append(line); });
+        QCOMPARE(lines, QStringList{u"Restoring deleted files stopped: the save location cannot take more (No space "
+                                    "left on device)."_s});
+        QVERIFY(outcome.read && !outcome.files.isEmpty() && outcome.files.size() < originals.deleted.size());
+        QStringList written;
+        for (QDirIterator it(into, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            written.append(it.next());
+        QCOMPARE(written.size(), outcome.files.size());
+        for (const NamesStep::Restored& file : outcome.files)
+            QCOMPARE(QFileInfo(file.path).size(), file.size);
+    }
+
     // A deleted file whose clusters a later file took is not written with that file's content;
     // a helper that crashes is reported as such, and nothing else goes down with it.
     void aTakenSpaceIsCountedAndACrashIsReported() {

@@ -44,7 +44,9 @@ constexpr const char* kUsageText =
     "  unreadable PATH       a file skipped because the medium could not be read there\n"
     "  done RESTORED IN_USE  the end: files written, files skipped because their space is used\n"
     "  error MESSAGE         the records could not be read to their end\n"
-    "Exit status: 0 done, 1 the records failed, 2 bad usage, 3 no file system found.\n";
+    "  full MESSAGE          DESTINATION cannot take more: nothing more is written\n"
+    "Exit status: 0 done, 1 the records failed or DESTINATION is full, 2 bad usage, 3 no file\n"
+    "system found.\n";
 
 // Where a deleted file whose folder is unknown goes.
 constexpr std::string_view kOrphans = "Orphans";
@@ -210,12 +212,14 @@ class Destination {
 };
 
 struct Restorer {
-    Source* source;
-    Destination* destination;
+    Source* source = nullptr;
+    Destination* destination = nullptr;
     std::string prefix; // "Partition N" on a disk with more than one file system
     std::unordered_set<TSK_INUM_T> seen;
     std::uint64_t restored = 0;
     std::uint64_t inUse = 0;
+    // Set when the destination cannot take more: the walk ends there, said in an error line.
+    bool stopped = false;
 
     // One buffer for every file: a fresh megabyte for each of many small files costs more in
     // the kernel than writing them.
@@ -258,7 +262,7 @@ struct Restorer {
         writing.buffer.append(data, length);
         if (writing.buffer.size() >= kWriteBuffer && !flush(writing)) {
             writing.failed = true;
-            return TSK_WALK_ERROR;
+            return TSK_WALK_STOP;
         }
         return TSK_WALK_CONT;
     }
@@ -327,7 +331,9 @@ struct Restorer {
 
         source->lastErrno = 0;
         const bool walked = tsk_fs_file_walk(file, TSK_FS_FILE_WALK_FLAG_NONE, writeBlock, &writing) == 0;
-        const bool written = walked && !writing.failed && flush(writing);
+        writing.failed = writing.failed || (walked && !flush(writing));
+        const int writeErrno = errno;
+        const bool written = walked && !writing.failed;
         if (written) {
             const timespec times[2] = {{meta->atime, static_cast<long>(meta->atime_nano)},
                                        {meta->mtime, static_cast<long>(meta->mtime_nano)}};
@@ -336,6 +342,11 @@ struct Restorer {
         ::close(writing.fd);
         if (!written) {
             ::unlinkat(folder, name.c_str(), 0);
+            if (writing.failed) {
+                stopped = true;
+                emit("full\t" + std::string(std::strerror(writeErrno)));
+                return;
+            }
             const bool unreadable = !walked && source->lastErrno != 0;
             tsk_error_reset();
             if (unreadable)
@@ -349,8 +360,9 @@ struct Restorer {
     }
 
     static TSK_WALK_RET_ENUM visit(TSK_FS_FILE* file, const char* path, void* context) {
-        static_cast<Restorer*>(context)->restore(file, path);
-        return TSK_WALK_CONT;
+        auto* restorer = static_cast<Restorer*>(context);
+        restorer->restore(file, path);
+        return restorer->stopped ? TSK_WALK_STOP : TSK_WALK_CONT;
     }
 };
 
@@ -437,7 +449,9 @@ int main(int argc, char** argv) {
     }
 
     Destination folder(destination);
-    Restorer restorer{&source, &folder, {}, {}, 0, 0, {}};
+    Restorer restorer;
+    restorer.source = &source;
+    restorer.destination = &folder;
     restorer.buffer.reserve(kWriteBuffer + 65536);
     int status = kDone;
     for (const FileSystem& fs : fileSystems) {
@@ -445,11 +459,13 @@ int main(int argc, char** argv) {
         restorer.seen.clear();
         const auto flags = static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
             TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE);
-        if (tsk_fs_dir_walk(fs.info, fs.info->root_inum, flags, Restorer::visit, &restorer) != 0 &&
+        if (!restorer.stopped && tsk_fs_dir_walk(fs.info, fs.info->root_inum, flags, Restorer::visit, &restorer) != 0 &&
             status == kDone) {
             emit("error\t" + libraryError());
             status = kRecordsFailed;
         }
+        if (restorer.stopped)
+            status = kRecordsFailed;
         tsk_fs_close(fs.info);
     }
     if (volumes)

@@ -58,6 +58,10 @@ NamesStep::Outcome NamesStep::run(EngineLauncher& launcher, const QString& helpe
                         .arg(joinPath(destination, fields[1])));
             } else if (fields.size() == 3 && fields[0] == u"done") {
                 reading->outcome.inUse = fields[2].toLongLong();
+            } else if (fields.size() == 2 && fields[0] == u"full") {
+                reading->sawError = true;
+                log(QStringLiteral("Restoring deleted files stopped: the save location cannot take more (%1).")
+                        .arg(fields[1]));
             } else if (fields.size() == 2 && fields[0] == u"error") {
                 reading->sawError = true;
                 log(QStringLiteral("The file system's records could not be read to their end (%1); the search "
