@@ -206,6 +206,14 @@ class WindowTest : public QObject {
         emit steps->lookForChoice()->activated(steps->lookForChoice()->currentIndex());
         QCOMPARE(view->viewModel()->scanOptions().families, QList<FileFamily>{FileFamily::Pictures});
         QCOMPARE(services->settings->texts.value(u"scanFamilies"_s), u"pictures"_s);
+        // Names first is on until switched off, and stays off for later launches.
+        QCheckBox* names = steps->namesFirstChoice();
+        QCOMPARE(accessibleName(names), u"Names first"_s);
+        QVERIFY(names->isChecked() && view->viewModel()->scanOptions().namesFirst);
+        QTest::mouseClick(names, Qt::LeftButton);
+        QVERIFY(!view->viewModel()->scanOptions().namesFirst);
+        QCOMPARE(view->viewModel()->scanOptions().families, QList<FileFamily>{FileFamily::Pictures});
+        QCOMPARE(services->settings->texts.value(u"scanNamesFirst"_s), u"off"_s);
         saveScreenshot(view.get(), u"disk-chosen"_s);
 
         // An image file instead, through the file panel.
