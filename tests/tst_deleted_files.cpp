@@ -306,6 +306,49 @@ class DeletedFilesTest : public QObject {
             QCOMPARE(QFileInfo(file.path).size(), file.size);
     }
 
+    // A disk that fails under some deleted files: each is skipped with a line, and nothing is
+    // left of it; a source with no file system the library knows is said to be one.
+    void anUnreadableFileIsSkippedAndAnUnknownDiskSaidSo() {
+        QTemporaryDir scratch;
+        const QString image = scratch.filePath(u"card.img"_s), into = scratch.filePath(u"out"_s);
+        QDir().mkpath(into);
+        const QStringList pictures = makePictures(scratch.path(), 2);
+        writeFile(scratch.filePath(u"filler"_s), QByteArray(20 << 20, 'f'));
+        QVERIFY(runTool(u"truncate"_s, {u"-s"_s, u"32M"_s, image}) && runTool(u"mkfs.vfat"_s, {image}) &&
+                runTool(u"mcopy"_s, {u"-i"_s, image, scratch.filePath(u"filler"_s), u"::filler"_s}));
+        for (const QString& picture : pictures)
+            QVERIFY(runTool(u"mcopy"_s, {u"-i"_s, image, picture, u"::"_s}));
+        for (const QString& picture : pictures)
+            QVERIFY(runTool(u"mdel"_s, {u"-i"_s, image, u"::"_s + QFileInfo(picture).fileName()}));
+        FailingDisk disk(image, scratch.filePath(u"disk"_s), {u"--bad"_s, u"16777216"_s});
+        QVERIFY(disk.serving());
+        const QString helper = NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString()));
+        PosixEngineLauncher launcher;
+        QStringList lines;
+        const auto note = [&lines](const QString& line) { lines.append(line); };
+        const auto runOver = [&](const QString& path) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+            const auto closeSource = qScopeGuard([fd] { ::close(fd); });
+            return NamesStep::run(launcher, helper, fd, into, note);
+        };
+        NamesStep::Outcome outcome = runOver(disk.file());
+        QVERIFY(outcome.read && outcome.files.isEmpty());
+        QCOMPARE(lines.size(), 2);
+        for (const QString& line : lines)
+            QVERIFY2(line.startsWith(u"The deleted file "_s + into + u"/Deleted files/_icture"_s) &&
+                         line.endsWith(u" could not be read from the disk and was skipped."_s),
+                     qPrintable(line));
+        QVERIFY(QDir(into + u"/Deleted files"_s).entryList(QDir::Files).isEmpty());
+
+        lines.clear();
+        const QString blank = scratch.filePath(u"blank.img"_s);
+        writeFile(blank, QByteArray(4 << 20, '\0'));
+        outcome = runOver(blank);
+        QVERIFY(!outcome.read);
+        QCOMPARE(lines, QStringList{u"No file system whose records of deleted files can be read was found; the "
+                                    "search goes on with PhotoRec."_s});
+    }
+
     // A deleted file whose clusters a later file took is not written with that file's content;
     // a helper that crashes is reported as such, and nothing else goes down with it.
     void aTakenSpaceIsCountedAndACrashIsReported() {
