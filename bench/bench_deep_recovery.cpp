@@ -169,8 +169,9 @@ int main(int argc, char** argv) {
             }
         }
         if (names) {
-            note(QStringLiteral("names first: the names step and the removal of carved copies add %1 s, %2% of "
-                                "PhotoRec's own time, to the recovery without them (for information)")
+            note(QStringLiteral(
+                     "names first: the names step and the removal of carved copies add %1 s, %2% of "
+                     "PhotoRec's own time, to the recovery without them (for information)")
                      .arg(median(application) - plainApplication, 0, 'f', 2)
                      .arg((median(application) - plainApplication) / median(bare) * 100, 0, 'f', 1));
             report.info("deep_recovery_names_first_wall_s", median(application), plainApplication);

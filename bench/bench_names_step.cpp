@@ -39,10 +39,15 @@ constexpr int kFolders = 200;
 
 bool makeImage(const QString& image, const QString& mountPoint, long files) {
     if (!runTool(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("1G"), image}) ||
-        !runTool(QStringLiteral("mkfs.ntfs"), {QStringLiteral("-F"), QStringLiteral("-Q"), QStringLiteral("-q"), image}))
+        !runTool(QStringLiteral("mkfs.ntfs"),
+                 {QStringLiteral("-F"), QStringLiteral("-Q"), QStringLiteral("-q"), image}))
         return false;
-    const QStringList mount{QStringLiteral("-t"), QStringLiteral("ntfs-3g"), QStringLiteral("-o"), QStringLiteral("loop"),
-                            image, mountPoint};
+    const QStringList mount{QStringLiteral("-t"),
+                            QStringLiteral("ntfs-3g"),
+                            QStringLiteral("-o"),
+                            QStringLiteral("loop"),
+                            image,
+                            mountPoint};
     if (!runTool(QStringLiteral("mount"), mount))
         return false;
     QRandomGenerator random(20);
@@ -75,7 +80,8 @@ Timed runBare(const QString& tool, const QString& image, const QString& output) 
     clock.start();
     process.start(tool, {image, output});
     Timed timed;
-    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
         return timed;
     timed.seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     timed.files = countRecovered(output);
@@ -106,12 +112,14 @@ int main(int argc, char** argv) {
     const std::optional<QString> tool = findTool(QStringLiteral("tsk_recover"));
     const QString helper = NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString()));
     if (!tool || !QFileInfo(helper).isExecutable() || ::geteuid() != 0) {
-        note(QStringLiteral("needs tsk_recover (package sleuthkit), the build's vellorin-deleted-files, and root "
-                            "to mount the NTFS image it makes"));
+        note(QStringLiteral(
+            "needs tsk_recover (package sleuthkit), the build's vellorin-deleted-files, and root "
+            "to mount the NTFS image it makes"));
         return kCannotRun;
     }
     QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/vellorin-bench-names-XXXXXX"));
-    const QString image = scratch.filePath(QStringLiteral("ntfs.img")), mountPoint = scratch.filePath(QStringLiteral("m"));
+    const QString image = scratch.filePath(QStringLiteral("ntfs.img")),
+                  mountPoint = scratch.filePath(QStringLiteral("m"));
     QDir().mkpath(mountPoint);
     QElapsedTimer making;
     making.start();
@@ -119,18 +127,21 @@ int main(int argc, char** argv) {
         note(QStringLiteral("the NTFS image could not be made"));
         return kCannotRun;
     }
-    note(QStringLiteral("1 GiB NTFS image with %1 deleted files made in %2 s").arg(files).arg(making.elapsed() / 1000.0));
+    note(QStringLiteral("1 GiB NTFS image with %1 deleted files made in %2 s")
+             .arg(files)
+             .arg(making.elapsed() / 1000.0));
     readThrough(image);
 
-    const QString outputs = QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm")
-                                                                                 : scratch.path();
+    const QString outputs =
+        QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? QStringLiteral("/dev/shm") : scratch.path();
     Report report;
     std::vector<double> bare, ours;
     for (long round = 0; round < rounds; ++round) {
         for (int turn = 0; turn < 2; ++turn) {
             const bool bareTurn = (turn == 0) == (round % 2 == 0);
             const QString output =
-                outputs + QStringLiteral("/vellorin-bench-names-%1-%2-%3").arg(::getpid()).arg(round).arg(turn);
+                outputs +
+                QStringLiteral("/vellorin-bench-names-%1-%2-%3").arg(::getpid()).arg(round).arg(turn);
             QDir().mkpath(output);
             settleDisk();
             const Timed run = bareTurn ? runBare(*tool, image, output) : runOurs(helper, image, output);
@@ -145,8 +156,9 @@ int main(int argc, char** argv) {
             QDir(output).removeRecursively();
         }
     }
-    note(QStringLiteral("wall time in seconds, medians of %1 runs each; goal: the names step at most 10% slower "
-                        "than tsk_recover")
+    note(QStringLiteral(
+             "wall time in seconds, medians of %1 runs each; goal: the names step at most 10% slower "
+             "than tsk_recover")
              .arg(rounds));
     report.ratio("names_step_wall_s", median(ours), median(bare), 1.10);
     report.info("names_step_wall_fastest_s", *std::min_element(ours.begin(), ours.end()),

@@ -45,8 +45,9 @@ struct Originals {
             mp3 += QByteArray::fromHex("fffb9064") + body;
         }
         write(u"Holiday/Papers/song.mp3"_s, mp3);
-        write(u"Holiday/Papers/report.pdf"_s, "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n"
-                                             "%%EOF\n");
+        write(u"Holiday/Papers/report.pdf"_s,
+              "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n"
+              "%%EOF\n");
         QVERIFY(makeZip(root + u"/Holiday/Papers/notes.odt"_s, u"mimetype"_s,
                         "application/vnd.oasis.opendocument.text"));
         deleted.append(u"Holiday/Papers/notes.odt"_s);
@@ -78,14 +79,16 @@ bool mounted(const QStringList& mount, const QString& mountPoint, const std::fun
 }
 
 // An image holding the originals, with Holiday deleted through the file system's own driver.
-bool makeImage(const QString& kind, const QString& image, const Originals& originals, const QString& scratch) {
+bool makeImage(const QString& kind, const QString& image, const Originals& originals,
+               const QString& scratch) {
     if (!runTool(u"truncate"_s, {u"-s"_s, u"64M"_s, image}))
         return false;
     if (kind == u"fat32") {
         // Written and emptied by mtools, without mounting: only ext4 mounts in every test kernel.
         if (!runTool(u"mkfs.vfat"_s, {u"-F"_s, u"32"_s, image}))
             return false;
-        QDirIterator it(originals.root, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        QDirIterator it(originals.root, QDir::AllEntries | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
         QStringList entries;
         while (it.hasNext())
             entries.append(it.next());
@@ -110,18 +113,21 @@ bool makeImage(const QString& kind, const QString& image, const Originals& origi
         mount = {u"mount"_s, u"-t"_s, u"ntfs-3g"_s, u"-o"_s, u"loop"_s, image};
     } else if (kind == u"exfat") {
         QByteArray attached;
-        if (!runTool(u"mkfs.exfat"_s, {image}) || !runTool(u"losetup"_s, {u"-f"_s, u"--show"_s, image}, &attached))
+        if (!runTool(u"mkfs.exfat"_s, {image}) ||
+            !runTool(u"losetup"_s, {u"-f"_s, u"--show"_s, image}, &attached))
             return false;
         loop = QString::fromLocal8Bit(attached.trimmed());
         mount = {u"mount.exfat-fuse"_s, loop};
     } else if (!runTool(u"mkfs.ext4"_s, {u"-q"_s, image})) {
         return false;
     }
-    const bool made =
-        mounted(mount, mountPoint,
-                [&] { return runTool(u"cp"_s, {u"-rp"_s, originals.root + u"/."_s, mountPoint}); }) &&
-        mounted(mount, mountPoint,
-                [&] { return runTool(u"rm"_s, {u"-rf"_s, mountPoint + u"/Holiday"_s}); });
+    const bool made = mounted(mount, mountPoint,
+                              [&] {
+                                  return runTool(u"cp"_s, {u"-rp"_s, originals.root + u"/."_s, mountPoint});
+                              }) &&
+                      mounted(mount, mountPoint, [&] {
+                          return runTool(u"rm"_s, {u"-rf"_s, mountPoint + u"/Holiday"_s});
+                      });
     if (!loop.isEmpty())
         runTool(u"losetup"_s, {u"-d"_s, loop});
     return made;
@@ -158,7 +164,9 @@ struct Run {
                 return i;
         return -1;
     }
-    int copiesOf(const QByteArray& hash) const { return int(visibleFileHashes(directory).count(QString::fromLatin1(hash))); }
+    int copiesOf(const QByteArray& hash) const {
+        return int(visibleFileHashes(directory).count(QString::fromLatin1(hash)));
+    }
 };
 
 } // namespace
@@ -172,7 +180,8 @@ class DeletedFilesTest : public QObject {
         const QString folder = ExecutableResources().resourceFolder().value_or(QString());
         if (!QFileInfo(folder + u"/photorec"_s).isExecutable() ||
             !QFileInfo(NamesStep::helperIn(folder)).isExecutable())
-            QFAIL("the build has no photorec or no vellorin-deleted-files: install testdisk and configure again");
+            QFAIL("the build has no photorec or no vellorin-deleted-files: install testdisk and configure "
+                  "again");
         if (::geteuid() != 0)
             QSKIP("making the images needs loop devices and mounts: run as root");
     }
@@ -196,9 +205,12 @@ class DeletedFilesTest : public QObject {
         const QString log = run.log().join(u'\n');
         // The names step's lines come before the engine's start, the removal after its search.
         const qsizetype reading = run.lineOf(u"Reading the file system's records of deleted files..."_s),
-                        summary = run.lineOf(u"Restored "_s), started = run.lineOf(u"PhotoRec automation script started..."_s),
-                        searched = run.lineOf(u"PhotoRec: Search finished"_s), removed = run.lineOf(u"Removed "_s);
-        QVERIFY2(reading >= 0 && reading < summary && summary < started && started < searched && searched < removed,
+                        summary = run.lineOf(u"Restored "_s),
+                        started = run.lineOf(u"PhotoRec automation script started..."_s),
+                        searched = run.lineOf(u"PhotoRec: Search finished"_s),
+                        removed = run.lineOf(u"Removed "_s);
+        QVERIFY2(reading >= 0 && reading < summary && summary < started && started < searched &&
+                     searched < removed,
                  qPrintable(log));
 
         // Every deleted picture is there exactly once, under its name or carved.
@@ -210,9 +222,11 @@ class DeletedFilesTest : public QObject {
             return;
         }
 
-        QVERIFY2(log.contains(u"Restored %1 deleted files with their names (0 could not be restored: their space is in use again)."_s
-                                  .arg(originals.deleted.size())),
-                 qPrintable(log));
+        QVERIFY2(
+            log.contains(
+                u"Restored %1 deleted files with their names (0 could not be restored: their space is in use again)."_s
+                    .arg(originals.deleted.size())),
+            qPrintable(log));
         int renamed = 0;
         for (const QString& file : originals.deleted) {
             const QFileInfo original(originals.root + u'/' + file);
@@ -230,8 +244,9 @@ class DeletedFilesTest : public QObject {
               qPrintable(kind), qlonglong(originals.deleted.size()), renamed);
         // The list shows the restored files as well, by their names.
         const auto& listed = run.model->recoveredFiles();
-        QVERIFY(std::any_of(listed.begin(), listed.end(),
-                            [&](const RecoveredFile& f) { return f.path().startsWith(run.restored + u'/'); }));
+        QVERIFY(std::any_of(listed.begin(), listed.end(), [&](const RecoveredFile& f) {
+            return f.path().startsWith(run.restored + u'/');
+        }));
         QCOMPARE(run.model->recoveredCount(), visibleFileHashes(run.directory).size());
     }
 
@@ -292,11 +307,12 @@ class DeletedFilesTest : public QObject {
         const auto closeImage = qScopeGuard([fd] { ::close(fd); });
         PosixEngineLauncher launcher;
         QStringList lines;
-        const NamesStep::Outcome outcome =
-            NamesStep::run(launcher, NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString())), fd,
-                           into, [&lines](const QString& line) { lines.append(line); });
-        QCOMPARE(lines, QStringList{u"Restoring deleted files stopped: the save location cannot take more (No space "
-                                    "left on device)."_s});
+        const NamesStep::Outcome outcome = NamesStep::run(
+            launcher, NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString())), fd,
+            into, [&lines](const QString& line) { lines.append(line); });
+        QCOMPARE(lines,
+                 QStringList{u"Restoring deleted files stopped: the save location cannot take more (No space "
+                             "left on device)."_s});
         QVERIFY(outcome.read && !outcome.files.isEmpty() && outcome.files.size() < originals.deleted.size());
         QStringList written;
         for (QDirIterator it(into, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
@@ -322,7 +338,8 @@ class DeletedFilesTest : public QObject {
             QVERIFY(runTool(u"mdel"_s, {u"-i"_s, image, u"::"_s + QFileInfo(picture).fileName()}));
         FailingDisk disk(image, scratch.filePath(u"disk"_s), {u"--bad"_s, u"16777216"_s});
         QVERIFY(disk.serving());
-        const QString helper = NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString()));
+        const QString helper =
+            NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString()));
         PosixEngineLauncher launcher;
         QStringList lines;
         const auto note = [&lines](const QString& line) { lines.append(line); };
@@ -345,8 +362,9 @@ class DeletedFilesTest : public QObject {
         writeFile(blank, QByteArray(4 << 20, '\0'));
         outcome = runOver(blank);
         QVERIFY(!outcome.read);
-        QCOMPARE(lines, QStringList{u"No file system whose records of deleted files can be read was found; the "
-                                    "search goes on with PhotoRec."_s});
+        QCOMPARE(lines,
+                 QStringList{u"No file system whose records of deleted files can be read was found; the "
+                             "search goes on with PhotoRec."_s});
     }
 
     // A deleted file whose clusters a later file took is not written with that file's content;
@@ -377,13 +395,15 @@ class DeletedFilesTest : public QObject {
         PosixEngineLauncher launcher;
         QStringList lines;
         const auto note = [&lines](const QString& line) { lines.append(line); };
-        const QString helper = NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString()));
+        const QString helper =
+            NamesStep::helperIn(ExecutableResources().resourceFolder().value_or(QString()));
         NamesStep::Outcome outcome = NamesStep::run(launcher, helper, fd, into, note);
         QVERIFY(outcome.read);
         QCOMPARE(outcome.files.size(), 0);
         QCOMPARE(outcome.inUse, 1);
-        QCOMPARE(NamesStep::summary(outcome),
-                 u"Restored 0 deleted files with their names (1 could not be restored: their space is in use again)."_s);
+        QCOMPARE(
+            NamesStep::summary(outcome),
+            u"Restored 0 deleted files with their names (1 could not be restored: their space is in use again)."_s);
         QVERIFY2(lines.isEmpty(), qPrintable(lines.join(u'\n')));
 
         const QString crashing = scratch.filePath(u"crashing"_s);
@@ -393,8 +413,9 @@ class DeletedFilesTest : public QObject {
         QVERIFY(outcome.read);
         QCOMPARE(outcome.files.size(), 1);
         QCOMPARE(outcome.files.first().path, into + u"/Deleted files/A/a.jpg"_s);
-        QCOMPARE(lines, QStringList{u"Reading the file system's records stopped unexpectedly (status 11); the "
-                                    "search goes on with PhotoRec."_s});
+        QCOMPARE(lines,
+                 QStringList{u"Reading the file system's records stopped unexpectedly (status 11); the "
+                             "search goes on with PhotoRec."_s});
     }
 };
 

@@ -87,7 +87,8 @@ std::string numbered(const std::string& name, int number) {
     const std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::string extension = hasExtension ? name.substr(dot) : std::string();
     const std::string suffix = " (" + std::to_string(number) + ")";
-    return stem.substr(0, kNameMax - std::min(kNameMax, suffix.size() + extension.size())) + suffix + extension;
+    return stem.substr(0, kNameMax - std::min(kNameMax, suffix.size() + extension.size())) + suffix +
+           extension;
 }
 
 struct Source {
@@ -100,7 +101,8 @@ ssize_t readSource(TSK_IMG_INFO* image, TSK_OFF_T offset, char* buffer, std::siz
     auto* source = reinterpret_cast<Source*>(image);
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t got = ::pread(source->fd, buffer + done, length - done, offset + static_cast<off_t>(done));
+        const ssize_t got =
+            ::pread(source->fd, buffer + done, length - done, offset + static_cast<off_t>(done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -134,7 +136,8 @@ std::optional<std::int64_t> sizeOf(int fd) {
 
 std::string libraryError() {
     std::string text = tsk_error_get() ? tsk_error_get() : "unknown error";
-    std::replace_if(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
     return text;
 }
 
@@ -235,7 +238,8 @@ struct Restorer {
     static TSK_WALK_RET_ENUM checkBlock(TSK_FS_FILE*, TSK_OFF_T, TSK_DADDR_T, char*, std::size_t,
                                         TSK_FS_BLOCK_FLAG_ENUM flags, void* context) {
         // Resident and sparse content belongs to the record itself, never to another file.
-        if ((flags & TSK_FS_BLOCK_FLAG_ALLOC) && !(flags & (TSK_FS_BLOCK_FLAG_RES | TSK_FS_BLOCK_FLAG_SPARSE))) {
+        if ((flags & TSK_FS_BLOCK_FLAG_ALLOC) &&
+            !(flags & (TSK_FS_BLOCK_FLAG_RES | TSK_FS_BLOCK_FLAG_SPARSE))) {
             static_cast<Writing*>(context)->spaceInUse = true;
             return TSK_WALK_STOP;
         }
@@ -245,7 +249,8 @@ struct Restorer {
     static bool flush(Writing& writing) {
         std::size_t done = 0;
         while (done < writing.buffer.size()) {
-            const ssize_t put = ::write(writing.fd, writing.buffer.data() + done, writing.buffer.size() - done);
+            const ssize_t put =
+                ::write(writing.fd, writing.buffer.data() + done, writing.buffer.size() - done);
             if (put < 0 && errno == EINTR)
                 continue;
             if (put <= 0)
@@ -278,7 +283,8 @@ struct Restorer {
             parentPath = slash == std::string_view::npos ? std::string_view() : parentPath.substr(slash + 1);
             if (part.empty())
                 continue;
-            components.push_back(first && part == kLibraryOrphans ? std::string(kOrphans) : safeComponent(part));
+            components.push_back(first && part == kLibraryOrphans ? std::string(kOrphans)
+                                                                  : safeComponent(part));
             first = false;
         }
         return components;
@@ -319,7 +325,8 @@ struct Restorer {
         std::string name = wanted;
         writing.fd = -1;
         for (int number = 2; writing.fd < 0 && number < 1000; ++number) {
-            writing.fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            writing.fd =
+                ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             if (writing.fd < 0 && errno != EEXIST)
                 return;
             if (writing.fd < 0)
@@ -435,8 +442,7 @@ int main(int argc, char** argv) {
     Source source{};
     source.image.tag = TSK_IMG_INFO_TAG;
     source.fd = fd;
-    TSK_IMG_INFO* image =
-        tsk_img_open_external(&source, *size, 512, readSource, closeSource, describeSource);
+    TSK_IMG_INFO* image = tsk_img_open_external(&source, *size, 512, readSource, closeSource, describeSource);
     if (!image) {
         emit("error\t" + libraryError());
         return kRecordsFailed;
@@ -459,7 +465,8 @@ int main(int argc, char** argv) {
         restorer.seen.clear();
         const auto flags = static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
             TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE);
-        if (!restorer.stopped && tsk_fs_dir_walk(fs.info, fs.info->root_inum, flags, Restorer::visit, &restorer) != 0 &&
+        if (!restorer.stopped &&
+            tsk_fs_dir_walk(fs.info, fs.info->root_inum, flags, Restorer::visit, &restorer) != 0 &&
             status == kDone) {
             emit("error\t" + libraryError());
             status = kRecordsFailed;

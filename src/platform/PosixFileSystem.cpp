@@ -153,7 +153,8 @@ QStringList PosixFileSystem::childFolders(const QString& path) {
         if (name == "." || name == "..")
             continue;
         struct stat status {};
-        if (::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode))
+        if (::fstatat(::dirfd(listing), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(status.st_mode))
             folders.append(QFile::decodeName(entry->d_name));
     }
     ::closedir(listing);

@@ -27,7 +27,8 @@ class CarvedFiles final : public WalkVisitor {
         const auto* stat = std::get_if<EntryStat>(&info);
         if (!stat || !S_ISREG(stat->mode))
             return;
-        const QByteArray relative(entry.relativePath.data(), static_cast<qsizetype>(entry.relativePath.size()));
+        const QByteArray relative(entry.relativePath.data(),
+                                  static_cast<qsizetype>(entry.relativePath.size()));
         found.append({joinPath(root_, QFile::decodeName(relative)), stat->size});
     }
     void folderError(std::string_view, const Error&) override {}

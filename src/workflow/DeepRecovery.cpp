@@ -64,8 +64,9 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     NamesStep::Outcome names;
     if (options.namesFirst && source.descriptor.get() >= 0 && platform_.engine) {
         appendLog(QStringLiteral("Reading the file system's records of deleted files..."));
-        names = NamesStep::run(*platform_.engine, NamesStep::helperIn(*resourceFolder), source.descriptor.get(),
-                               *recoveryDirectory, [this](const QString& line) { appendLog(line); });
+        names =
+            NamesStep::run(*platform_.engine, NamesStep::helperIn(*resourceFolder), source.descriptor.get(),
+                           *recoveryDirectory, [this](const QString& line) { appendLog(line); });
         if (names.read)
             appendLog(NamesStep::summary(names));
     }
@@ -80,7 +81,8 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         // On this thread of the launcher's, before the last scan: the list and the count the
         // run ends with hold each file once.
         if (names.read) {
-            const qint64 removed = CarvedCopies::remove(*fileSystem, directory, engineFoldersBefore, names.files);
+            const qint64 removed =
+                CarvedCopies::remove(*fileSystem, directory, engineFoldersBefore, names.files);
             if (auto self = weak.lock())
                 self->appendLog(
                     QStringLiteral("Removed %1 carved copies of files already restored.").arg(removed));

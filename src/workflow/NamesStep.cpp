@@ -60,12 +60,14 @@ NamesStep::Outcome NamesStep::run(EngineLauncher& launcher, const QString& helpe
                 reading->outcome.inUse = fields[2].toLongLong();
             } else if (fields.size() == 2 && fields[0] == u"full") {
                 reading->sawError = true;
-                log(QStringLiteral("Restoring deleted files stopped: the save location cannot take more (%1).")
+                log(QStringLiteral(
+                        "Restoring deleted files stopped: the save location cannot take more (%1).")
                         .arg(fields[1]));
             } else if (fields.size() == 2 && fields[0] == u"error") {
                 reading->sawError = true;
-                log(QStringLiteral("The file system's records could not be read to their end (%1); the search "
-                                   "goes on with PhotoRec.")
+                log(QStringLiteral(
+                        "The file system's records could not be read to their end (%1); the search "
+                        "goes on with PhotoRec.")
                         .arg(fields[1]));
             }
         }
@@ -98,8 +100,9 @@ NamesStep::Outcome NamesStep::run(EngineLauncher& launcher, const QString& helpe
 }
 
 QString NamesStep::summary(const Outcome& outcome) {
-    return QStringLiteral("Restored %1 deleted files with their names (%2 could not be restored: their space is "
-                          "in use again).")
+    return QStringLiteral(
+               "Restored %1 deleted files with their names (%2 could not be restored: their space is "
+               "in use again).")
         .arg(outcome.files.size())
         .arg(outcome.inUse);
 }

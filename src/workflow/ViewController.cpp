@@ -55,7 +55,8 @@ void RecoveryViewModel::setScanOptions(const ScanOptions& options) {
         platform_.settings->setText(kScanFamiliesKey, options.familiesKey());
         platform_.settings->setText(kScanSpaceKey,
                                     options.freeSpaceOnly ? QStringLiteral("free") : QStringLiteral("whole"));
-        platform_.settings->setText(kNamesFirstKey, options.namesFirst ? QStringLiteral("on") : QStringLiteral("off"));
+        platform_.settings->setText(kNamesFirstKey,
+                                    options.namesFirst ? QStringLiteral("on") : QStringLiteral("off"));
     }
     emit scanOptionsChanged();
     emit changed();

@@ -85,10 +85,9 @@ QString copyEngineFolder(const QString& parent, const QByteArray& engine) {
         QFile::link(QFileInfo(built + u"/photorec"_s).canonicalFilePath(), folder + u"/photorec"_s);
     else
         writeFile(folder + u"/photorec"_s, engine);
-    for (const QString& path :
-         {parent, parent + u"/share"_s, folder, parent + u"/libexec"_s, helpers,
-          folder + u"/photorec_auto.sh"_s, folder + u"/photorec"_s, helpers + u"/vellorin-source-view"_s,
-          helpers + u"/vellorin-deleted-files"_s})
+    for (const QString& path : {parent, parent + u"/share"_s, folder, parent + u"/libexec"_s, helpers,
+                                folder + u"/photorec_auto.sh"_s, folder + u"/photorec"_s,
+                                helpers + u"/vellorin-source-view"_s, helpers + u"/vellorin-deleted-files"_s})
         ::chmod(QFile::encodeName(path).constData(), 0755);
     return folder;
 }
