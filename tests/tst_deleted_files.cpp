@@ -4,9 +4,11 @@
 
 #include "platform/ExecutableResources.h"
 #include "platform/PosixEngineLauncher.h"
+#include "platform/PosixFileSystem.h"
 #include "platform/SystemDiskAccess.h"
 #include "support/DiskImages.h"
 #include "support/Fakes.h"
+#include "workflow/CarvedCopies.h"
 #include "workflow/NamesStep.h"
 
 #include <QDir>
@@ -365,6 +367,37 @@ class DeletedFilesTest : public QObject {
         QCOMPARE(lines,
                  QStringList{u"No file system whose records of deleted files can be read was found; the "
                              "search goes on with PhotoRec."_s});
+    }
+
+    // Only this run's carved files that equal a restored one go, whether one restored file or
+    // several have their size; a file of equal size and other bytes, or an earlier run's, stays.
+    void onlyThisRunsCarvedCopiesAreRemoved() {
+        QTemporaryDir scratch;
+        const QString root = scratch.path();
+        const QList<NamesStep::Restored> restored{{root + u"/Deleted files/a.txt"_s, 8},
+                                                  {root + u"/Deleted files/b.txt"_s, 8},
+                                                  {root + u"/Deleted files/c.jpg"_s, 5}};
+        for (const auto& [path, bytes] : {std::pair{u"Deleted files/a.txt"_s, "aaaaaaaa"},
+                                          {u"Deleted files/b.txt"_s, "bbbbbbbb"},
+                                          {u"Deleted files/c.jpg"_s, "ccccc"},
+                                          {u"recup_dir.1/f1.txt"_s, "aaaaaaaa"},
+                                          {u"recup_dir.2/f2.txt"_s, "bbbbbbbb"},
+                                          {u"recup_dir.2/f3.txt"_s, "xxxxxxxx"},
+                                          {u"recup_dir.2/f4.jpg"_s, "ccccc"},
+                                          {u"recup_dir.2/f5.jpg"_s, "ccccd"}}) {
+            QDir().mkpath(QFileInfo(root + u'/' + path).path());
+            writeFile(root + u'/' + path, bytes);
+        }
+        PosixFileSystem fileSystem;
+        const QSet<QString> before{u"recup_dir.1"_s};
+        QCOMPARE(CarvedCopies::remove(fileSystem, root, before, restored), 2);
+        QStringList left;
+        for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            left.append(QDir(root).relativeFilePath(it.next()));
+        left.sort();
+        QCOMPARE(left,
+                 (QStringList{u"Deleted files/a.txt"_s, u"Deleted files/b.txt"_s, u"Deleted files/c.jpg"_s,
+                              u"recup_dir.1/f1.txt"_s, u"recup_dir.2/f3.txt"_s, u"recup_dir.2/f5.jpg"_s}));
     }
 
     // A deleted file whose clusters a later file took is not written with that file's content;

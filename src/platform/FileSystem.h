@@ -58,6 +58,8 @@ class FileSystem {
     virtual QStringList childFolders(const QString& path) = 0;
     // A BLAKE2b-256 digest of a regular file's content; a link is not followed.
     virtual std::variant<QByteArray, Error> contentDigest(const QString& path) = 0;
+    // Whether two regular files hold the same bytes, read side by side; links are not followed.
+    virtual std::variant<bool, Error> sameContent(const QString& first, const QString& second) = 0;
 
     // Access to a folder the user picked: granted when it exists and may be read and entered.
     virtual bool startAccessing(const QString& path) = 0;

@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -161,32 +163,82 @@ QStringList PosixFileSystem::childFolders(const QString& path) {
     return folders;
 }
 
-std::variant<QByteArray, Error> PosixFileSystem::contentDigest(const QString& path) {
-    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return Error::fromErrno(errno);
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
-        return Error::fromErrno(EINVAL);
+namespace {
+
+// A regular file opened for reading, never through a link; closed when it goes.
+struct OpenFile {
+    int fd = -1;
+    std::int64_t size = 0;
+    int error = 0;
+    explicit OpenFile(const std::string& path) {
+        fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        struct stat status {};
+        if (fd < 0)
+            error = errno;
+        else if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+            error = EINVAL;
+        else
+            size = status.st_size;
     }
-    QCryptographicHash digest(QCryptographicHash::Blake2b_256);
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int problem = errno;
+    ~OpenFile() {
+        if (fd >= 0)
             ::close(fd);
-            return Error::fromErrno(problem);
-        }
-        if (got == 0)
-            break;
-        digest.addData(QByteArrayView(buffer.data(), got));
     }
-    ::close(fd);
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    // Fills the buffer up to its size or the end; -1 with error set when a read failed.
+    ssize_t fill(std::vector<char>& buffer) {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                error = errno;
+                return -1;
+            }
+            if (got == 0)
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        return static_cast<ssize_t>(done);
+    }
+};
+
+constexpr std::size_t kCompareChunk = 1 << 20;
+
+} // namespace
+
+std::variant<QByteArray, Error> PosixFileSystem::contentDigest(const QString& path) {
+    OpenFile file(nativePath(path));
+    if (file.error)
+        return Error::fromErrno(file.error);
+    QCryptographicHash digest(QCryptographicHash::Blake2b_256);
+    std::vector<char> buffer(kCompareChunk);
+    for (ssize_t got; (got = file.fill(buffer)) > 0;)
+        digest.addData(QByteArrayView(buffer.data(), got));
+    if (file.error)
+        return Error::fromErrno(file.error);
     return digest.result();
+}
+
+std::variant<bool, Error> PosixFileSystem::sameContent(const QString& first, const QString& second) {
+    OpenFile one(nativePath(first)), other(nativePath(second));
+    if (one.error || other.error)
+        return Error::fromErrno(one.error ? one.error : other.error);
+    if (one.size != other.size)
+        return false;
+    std::vector<char> left(kCompareChunk), right(kCompareChunk);
+    for (;;) {
+        const ssize_t got = one.fill(left), gotOther = other.fill(right);
+        if (got < 0 || gotOther < 0)
+            return Error::fromErrno(one.error ? one.error : other.error);
+        if (got != gotOther || std::memcmp(left.data(), right.data(), static_cast<std::size_t>(got)) != 0)
+            return false;
+        if (got == 0)
+            return true;
+    }
 }
 
 std::optional<FileId> PosixFileSystem::fileId(const QString& path) {

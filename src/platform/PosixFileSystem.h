@@ -16,6 +16,7 @@ class PosixFileSystem : public FileSystem {
     std::optional<FileId> fileId(const QString& path) override;
     QStringList childFolders(const QString& path) override;
     std::variant<QByteArray, Error> contentDigest(const QString& path) override;
+    std::variant<bool, Error> sameContent(const QString& first, const QString& second) override;
     bool startAccessing(const QString& path) override;
     void stopAccessing(const QString& path) override;
     std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override;

@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <optional>
 #include <variant>
 
@@ -41,7 +42,7 @@ class CarvedFiles final : public WalkVisitor {
     QString root_;
 };
 
-// Digests computed once each, and only for files that share a size with another.
+// Digests computed once each, only where several restored files share a size.
 class Digests {
   public:
     explicit Digests(FileSystem& fileSystem) : fileSystem_(fileSystem) {}
@@ -92,16 +93,18 @@ qint64 CarvedCopies::remove(FileSystem& fileSystem, const QString& recoveryDirec
             const QList<QString> sameSize = restoredBySize.values(file.size);
             if (sameSize.isEmpty())
                 continue;
-            const std::optional<QByteArray> digest = digests.of(file.path);
-            if (!digest)
-                continue;
-            for (const QString& original : sameSize) {
-                if (digests.of(original) == digest) {
-                    if (!fileSystem.removeItem(file.path))
-                        ++removed;
-                    break;
-                }
+            bool copy = false;
+            if (sameSize.size() == 1) {
+                // The usual case, one file of that size: read side by side, exact and twice as
+                // fast as a digest of each.
+                const auto same = fileSystem.sameContent(file.path, sameSize.first());
+                copy = std::holds_alternative<bool>(same) && std::get<bool>(same);
+            } else if (const std::optional<QByteArray> digest = digests.of(file.path)) {
+                copy = std::any_of(sameSize.begin(), sameSize.end(),
+                                   [&](const QString& original) { return digests.of(original) == digest; });
             }
+            if (copy && !fileSystem.removeItem(file.path))
+                ++removed;
         }
     }
     return removed;

@@ -17,7 +17,8 @@ class CarvedCopies {
     // before a run are not the run's, and are left alone.
     static QSet<QString> engineFolders(FileSystem& fileSystem, const QString& recoveryDirectory);
 
-    // Compares by size, then by digest, and returns how many carved files were removed.
+    // Compares by size, then by content (a digest where several restored files share a size), and
+    // returns how many carved files were removed.
     static qint64 remove(FileSystem& fileSystem, const QString& recoveryDirectory,
                          const QSet<QString>& foldersBefore, const QList<NamesStep::Restored>& restored);
 };
