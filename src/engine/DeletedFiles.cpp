@@ -45,6 +45,8 @@ constexpr const char* kUsageText =
     "  done RESTORED IN_USE  the end: files written, files skipped because their space is used\n"
     "  error MESSAGE         the records could not be read to their end\n"
     "  full MESSAGE          DESTINATION cannot take more: nothing more is written\n"
+    "  unwritable PATH MESSAGE  a file that could not be made; PATH empty: DESTINATION itself,\n"
+    "                        and nothing more is written\n"
     "Exit status: 0 done, 1 the records failed or DESTINATION is full, 2 bad usage, 3 no file\n"
     "system found.\n";
 
@@ -89,6 +91,21 @@ std::string numbered(const std::string& name, int number) {
     const std::string suffix = " (" + std::to_string(number) + ")";
     return stem.substr(0, kNameMax - std::min(kNameMax, suffix.size() + extension.size())) + suffix +
            extension;
+}
+
+// The name again without what FAT, exFAT and NTFS save locations refuse in a name, for when
+// the save location refused the name as it was.
+std::string portable(std::string name) {
+    for (char& c : name)
+        if (std::string_view("\"*:<>?\\|").find(c) != std::string_view::npos)
+            c = '_';
+    while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        name.back() = '_';
+    return name;
+}
+
+bool refusedName(int error) {
+    return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG;
 }
 
 struct Source {
@@ -167,13 +184,18 @@ class Destination {
                 continue;
             }
             int fd = -1;
-            std::string name = component;
+            std::string base = component;
+            std::string name = base;
             for (int number = 2; fd < 0 && number < 1000; ++number) {
-                if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST)
-                    return -1;
+                if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
+                    if (!refusedName(errno) || portable(name) == name)
+                        return -1;
+                    base = name = portable(name);
+                    continue;
+                }
                 fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
                 if (fd < 0)
-                    name = numbered(component, number);
+                    name = numbered(base, number);
             }
             if (fd < 0)
                 return -1;
@@ -183,6 +205,9 @@ class Destination {
         }
         return parent;
     }
+
+    // The destination itself could not be made or entered (a link planted there, say).
+    bool unusable() const { return root_ < 0; }
 
   private:
     struct Folder {
@@ -318,17 +343,36 @@ struct Restorer {
         }
 
         std::string folderShown;
-        const int folder = destination->folder(folderOf(parentPath ? parentPath : ""), folderShown);
-        if (folder < 0)
+        const std::vector<std::string> components = folderOf(parentPath ? parentPath : "");
+        std::string wanted = safeComponent(file->name->name ? file->name->name : "");
+        const int folder = destination->folder(components, folderShown);
+        if (folder < 0) {
+            if (destination->unusable()) {
+                stopped = true;
+                emit("unwritable\t\t" + std::string(std::strerror(errno)));
+            } else {
+                std::string path;
+                for (const std::string& component : components)
+                    path += component + "/";
+                emit("unwritable\t" + path + wanted + "\t" + std::strerror(errno));
+            }
             return;
-        const std::string wanted = safeComponent(file->name->name ? file->name->name : "");
+        }
         std::string name = wanted;
         writing.fd = -1;
         for (int number = 2; writing.fd < 0 && number < 1000; ++number) {
             writing.fd =
                 ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (writing.fd < 0 && errno != EEXIST)
+            if (writing.fd < 0 && refusedName(errno) && portable(name) != name) {
+                wanted = name = portable(name);
+                --number;
+                continue;
+            }
+            if (writing.fd < 0 && errno != EEXIST) {
+                const std::string shown = folderShown.empty() ? name : folderShown + "/" + name;
+                emit("unwritable\t" + shown + "\t" + std::strerror(errno));
                 return;
+            }
             if (writing.fd < 0)
                 name = numbered(wanted, number);
         }

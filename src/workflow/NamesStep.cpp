@@ -58,6 +58,17 @@ NamesStep::Outcome NamesStep::run(EngineLauncher& launcher, const QString& helpe
                         .arg(joinPath(destination, fields[1])));
             } else if (fields.size() == 3 && fields[0] == u"done") {
                 reading->outcome.inUse = fields[2].toLongLong();
+            } else if (fields.size() == 3 && fields[0] == u"unwritable") {
+                if (fields[1].isEmpty()) {
+                    reading->sawError = true;
+                    log(QStringLiteral("Restoring deleted files stopped: %1 cannot be written to (%2).")
+                            .arg(destination, fields[2]));
+                } else {
+                    log(QStringLiteral(
+                            "The deleted file %1 could not be written to the save location (%2) and "
+                            "was skipped.")
+                            .arg(joinPath(destination, fields[1]), fields[2]));
+                }
             } else if (fields.size() == 2 && fields[0] == u"full") {
                 reading->sawError = true;
                 log(QStringLiteral(
