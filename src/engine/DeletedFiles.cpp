@@ -257,6 +257,7 @@ struct Restorer {
         int fd;
         std::string& buffer;
         bool failed = false;
+        int error = 0; // the system's, when writing failed
         bool spaceInUse = false;
     };
 
@@ -278,8 +279,10 @@ struct Restorer {
                 ::write(writing.fd, writing.buffer.data() + done, writing.buffer.size() - done);
             if (put < 0 && errno == EINTR)
                 continue;
-            if (put <= 0)
+            if (put <= 0) {
+                writing.error = put < 0 ? errno : ENOSPC;
                 return false;
+            }
             done += static_cast<std::size_t>(put);
         }
         writing.buffer.clear();
@@ -383,7 +386,6 @@ struct Restorer {
         source->lastErrno = 0;
         const bool walked = tsk_fs_file_walk(file, TSK_FS_FILE_WALK_FLAG_NONE, writeBlock, &writing) == 0;
         writing.failed = writing.failed || (walked && !flush(writing));
-        const int writeErrno = errno;
         const bool written = walked && !writing.failed;
         if (written) {
             const timespec times[2] = {{meta->atime, static_cast<long>(meta->atime_nano)},
@@ -395,7 +397,7 @@ struct Restorer {
             ::unlinkat(folder, name.c_str(), 0);
             if (writing.failed) {
                 stopped = true;
-                emit("full\t" + std::string(std::strerror(writeErrno)));
+                emit("full\t" + std::string(std::strerror(writing.error)));
                 return;
             }
             const bool unreadable = !walked && source->lastErrno != 0;
