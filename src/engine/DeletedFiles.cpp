@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -419,30 +420,45 @@ struct Restorer {
     }
 };
 
+// The library's handles, closed in the reverse order of opening by their owners' lifetimes.
+struct CloseImage {
+    void operator()(TSK_IMG_INFO* image) const { tsk_img_close(image); }
+};
+struct CloseVolumes {
+    void operator()(TSK_VS_INFO* volumes) const { tsk_vs_close(volumes); }
+};
+struct CloseFileSystem {
+    void operator()(TSK_FS_INFO* fs) const { tsk_fs_close(fs); }
+};
+using Image = std::unique_ptr<TSK_IMG_INFO, CloseImage>;
+using Volumes = std::unique_ptr<TSK_VS_INFO, CloseVolumes>;
+
 struct FileSystem {
-    TSK_FS_INFO* info;
+    std::unique_ptr<TSK_FS_INFO, CloseFileSystem> info;
     std::string prefix;
 };
 
 // The file system at the start of the source, else those in its partitions.
-std::vector<FileSystem> openFileSystems(TSK_IMG_INFO* image, TSK_VS_INFO*& volumes) {
-    if (TSK_FS_INFO* whole = tsk_fs_open_img(image, 0, TSK_FS_TYPE_DETECT))
-        return {{whole, {}}};
-    tsk_error_reset();
+std::vector<FileSystem> openFileSystems(TSK_IMG_INFO* image, Volumes& volumes) {
     std::vector<FileSystem> found;
-    volumes = tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT);
+    if (TSK_FS_INFO* whole = tsk_fs_open_img(image, 0, TSK_FS_TYPE_DETECT)) {
+        found.push_back({decltype(FileSystem::info)(whole), {}});
+        return found;
+    }
+    tsk_error_reset();
+    volumes.reset(tsk_vs_open(image, 0, TSK_VS_TYPE_DETECT));
     if (!volumes) {
         tsk_error_reset();
         return found;
     }
     int number = 0;
     for (TSK_PNUM_T index = 0; index < volumes->part_count; ++index) {
-        const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes, index);
+        const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes.get(), index);
         if (!part || !(part->flags & TSK_VS_PART_FLAG_ALLOC))
             continue;
         ++number;
         if (TSK_FS_INFO* fs = tsk_fs_open_vol(part, TSK_FS_TYPE_DETECT))
-            found.push_back({fs, "Partition " + std::to_string(number)});
+            found.push_back({decltype(FileSystem::info)(fs), "Partition " + std::to_string(number)});
         else
             tsk_error_reset();
     }
@@ -488,17 +504,15 @@ int main(int argc, char** argv) {
     Source source{};
     source.image.tag = TSK_IMG_INFO_TAG;
     source.fd = fd;
-    TSK_IMG_INFO* image = tsk_img_open_external(&source, *size, 512, readSource, closeSource, describeSource);
+    const Image image(tsk_img_open_external(&source, *size, 512, readSource, closeSource, describeSource));
     if (!image) {
         emit("error\t" + libraryError());
         return kRecordsFailed;
     }
-    TSK_VS_INFO* volumes = nullptr;
-    std::vector<FileSystem> fileSystems = openFileSystems(image, volumes);
-    if (fileSystems.empty()) {
-        tsk_img_close(image);
+    Volumes volumes;
+    std::vector<FileSystem> fileSystems = openFileSystems(image.get(), volumes);
+    if (fileSystems.empty())
         return kNoFileSystem;
-    }
 
     Destination folder(destination);
     Restorer restorer;
@@ -506,24 +520,21 @@ int main(int argc, char** argv) {
     restorer.destination = &folder;
     restorer.buffer.reserve(kWriteBuffer + 65536);
     int status = kDone;
-    for (const FileSystem& fs : fileSystems) {
+    for (FileSystem& fs : fileSystems) {
         restorer.prefix = fs.prefix;
         restorer.seen.clear();
         const auto flags = static_cast<TSK_FS_DIR_WALK_FLAG_ENUM>(
             TSK_FS_DIR_WALK_FLAG_ALLOC | TSK_FS_DIR_WALK_FLAG_UNALLOC | TSK_FS_DIR_WALK_FLAG_RECURSE);
         if (!restorer.stopped &&
-            tsk_fs_dir_walk(fs.info, fs.info->root_inum, flags, Restorer::visit, &restorer) != 0 &&
+            tsk_fs_dir_walk(fs.info.get(), fs.info->root_inum, flags, Restorer::visit, &restorer) != 0 &&
             status == kDone) {
             emit("error\t" + libraryError());
             status = kRecordsFailed;
         }
         if (restorer.stopped)
             status = kRecordsFailed;
-        tsk_fs_close(fs.info);
+        fs.info.reset(); // its caches go before the next one fills its own
     }
-    if (volumes)
-        tsk_vs_close(volumes);
-    tsk_img_close(image);
     emit("done\t" + std::to_string(restorer.restored) + "\t" + std::to_string(restorer.inUse));
     return status;
 }
