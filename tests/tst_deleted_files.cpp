@@ -403,8 +403,9 @@ class DeletedFilesTest : public QObject {
             writeFile(root + u'/' + path, bytes);
         }
         PosixFileSystem fileSystem;
+        FakeClock clock;
         const QSet<QString> before{u"recup_dir.1"_s};
-        QCOMPARE(CarvedCopies::remove(fileSystem, root, before, restored), 2);
+        QCOMPARE(CarvedCopies::remove(fileSystem, clock, root, before, restored), 2);
         QStringList left;
         for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
             left.append(QDir(root).relativeFilePath(it.next()));

@@ -1,13 +1,11 @@
 #include "workflow/CarvedCopies.h"
 
 #include "workflow/PathJoin.h"
+#include "workflow/RecoveredFileScan.h"
 
 #include "platform/FileSystem.h"
 
-#include <QFile>
 #include <QHash>
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <optional>
@@ -16,31 +14,6 @@
 namespace vellorin {
 
 namespace {
-
-class CarvedFiles final : public WalkVisitor {
-  public:
-    CarvedFiles(FileSystem& fileSystem, QString root) : fileSystem_(fileSystem), root_(std::move(root)) {}
-
-    void visitFile(const WalkEntry& entry) override {
-        if (entry.isSymlink)
-            return;
-        auto info = fileSystem_.statEntry(entry);
-        const auto* stat = std::get_if<EntryStat>(&info);
-        if (!stat || !S_ISREG(stat->mode))
-            return;
-        const QByteArray relative(entry.relativePath.data(),
-                                  static_cast<qsizetype>(entry.relativePath.size()));
-        found.append({joinPath(root_, QFile::decodeName(relative)), stat->size});
-    }
-    void folderError(std::string_view, const Error&) override {}
-    void entryError(std::string_view, const Error&) override {}
-
-    QList<NamesStep::Restored> found;
-
-  private:
-    FileSystem& fileSystem_;
-    QString root_;
-};
 
 // Digests computed once each, only where several restored files share a size.
 class Digests {
@@ -72,7 +45,7 @@ QSet<QString> CarvedCopies::engineFolders(FileSystem& fileSystem, const QString&
     return folders;
 }
 
-qint64 CarvedCopies::remove(FileSystem& fileSystem, const QString& recoveryDirectory,
+qint64 CarvedCopies::remove(FileSystem& fileSystem, Clock& clock, const QString& recoveryDirectory,
                             const QSet<QString>& foldersBefore, const QList<NamesStep::Restored>& restored) {
     if (restored.isEmpty())
         return 0;
@@ -85,25 +58,22 @@ qint64 CarvedCopies::remove(FileSystem& fileSystem, const QString& recoveryDirec
     for (const QString& folder : engineFolders(fileSystem, recoveryDirectory)) {
         if (foldersBefore.contains(folder))
             continue;
-        const QString root = joinPath(recoveryDirectory, folder);
-        CarvedFiles carved(fileSystem, root);
-        if (fileSystem.walk(root, {}, carved))
-            continue;
-        for (const NamesStep::Restored& file : carved.found) {
-            const QList<QString> sameSize = restoredBySize.values(file.size);
+        for (const RecoveredFile& file :
+             scanRecoveredFiles(fileSystem, clock, joinPath(recoveryDirectory, folder))) {
+            const QList<QString> sameSize = restoredBySize.values(file.size());
             if (sameSize.isEmpty())
                 continue;
             bool copy = false;
             if (sameSize.size() == 1) {
                 // The usual case, one file of that size: read side by side, exact and twice as
                 // fast as a digest of each.
-                const auto same = fileSystem.sameContent(file.path, sameSize.first());
+                const auto same = fileSystem.sameContent(file.path(), sameSize.first());
                 copy = std::holds_alternative<bool>(same) && std::get<bool>(same);
-            } else if (const std::optional<QByteArray> digest = digests.of(file.path)) {
+            } else if (const std::optional<QByteArray> digest = digests.of(file.path())) {
                 copy = std::any_of(sameSize.begin(), sameSize.end(),
                                    [&](const QString& original) { return digests.of(original) == digest; });
             }
-            if (copy && !fileSystem.removeItem(file.path))
+            if (copy && !fileSystem.removeItem(file.path()))
                 ++removed;
         }
     }

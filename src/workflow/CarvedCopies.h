@@ -7,6 +7,7 @@
 
 namespace vellorin {
 
+class Clock;
 class FileSystem;
 
 // After the carver: removes every file it carved in this run whose content equals a file the
@@ -19,7 +20,7 @@ class CarvedCopies {
 
     // Compares by size, then by content (a digest where several restored files share a size), and
     // returns how many carved files were removed.
-    static qint64 remove(FileSystem& fileSystem, const QString& recoveryDirectory,
+    static qint64 remove(FileSystem& fileSystem, Clock& clock, const QString& recoveryDirectory,
                          const QSet<QString>& foldersBefore, const QList<NamesStep::Restored>& restored);
 };
 

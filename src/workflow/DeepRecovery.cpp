@@ -75,14 +75,15 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         engineFoldersBefore = CarvedCopies::engineFolders(*platform_.fileSystem, *recoveryDirectory);
 
     handlers.exit = [weak = weakSelf(), queues = platform_.queues, fileSystem = platform_.fileSystem,
-                     directory = *recoveryDirectory, started, names = std::move(names),
+                     clock = platform_.clock, directory = *recoveryDirectory, started,
+                     names = std::move(names),
                      engineFoldersBefore = std::move(engineFoldersBefore)](int status) {
         started.wait();
         // On this thread of the launcher's, before the last scan: the list and the count the
         // run ends with hold each file once.
         if (names.read) {
             const qint64 removed =
-                CarvedCopies::remove(*fileSystem, directory, engineFoldersBefore, names.files);
+                CarvedCopies::remove(*fileSystem, *clock, directory, engineFoldersBefore, names.files);
             if (auto self = weak.lock())
                 self->appendLog(
                     QStringLiteral("Removed %1 carved copies of files already restored.").arg(removed));
