@@ -2,7 +2,7 @@
 # Vellorin's driver for PhotoRec: runs one search without a single question and prints plain
 # lines that the application shows in its activity log.
 #
-#   photorec_auto.sh [--formats=NAME,NAME...] [--free-space] [--] PHOTOREC SOURCE RECOVERY_DIRECTORY
+#   photorec_auto.sh [--formats=NAME,NAME...] [--free-space] [--start-at=BYTE] [--] PHOTOREC SOURCE RECOVERY_DIRECTORY
 #
 # SOURCE is a block device, a disk image file, or a folder (the device behind it is scanned).
 # Without options the engine looks for every file type it knows, over the whole space.
@@ -11,10 +11,24 @@
 #   --free-space        only the space no file uses, where the file system is one whose used
 #                       space the engine can leave out (FAT, exFAT, NTFS, ext2/3/4); on any
 #                       other, or when the engine cannot read it, the whole space, said in a line
+#   --start-at=BYTE     the engine is shown the source from this byte on: a search picked up
+#                       where an earlier one stopped
 # Options are read only in front of exactly three arguments: the plain three-argument form is
 # never taken for options, whatever its paths start with.
 # Recovered files land in RECOVERY_DIRECTORY/recup_dir.N/; the engine's log, session and report
 # files are kept under hidden names there, so the application lists only recovered files.
+#
+# The hidden working folder RECOVERY_DIRECTORY/.photorec also holds:
+#   search.lock  locked (flock) by this script and the programs it starts for as long as the
+#                search runs, and holding "PID START" of this script (START: field 22 of its
+#                /proc/PID/stat), so that a second search into the same folder is refused and
+#                the running one can be stopped by whoever may signal it;
+#   progress     the view's report of how far the search has read (see vellorin-source-view),
+#                left behind by a search that did not run to its end, removed by one that did;
+#   resume.json  the application's record of the search, removed when the search ran to its end.
+#
+# SIGTERM or SIGINT stop the search: the engine and the view are ended within about a second,
+# the files recovered so far are kept, and the script exits 9.
 #
 # The engine never reads SOURCE itself and never runs with more rights than the caller: it scans
 # Vellorin's read-only view of the device (vellorin-source-view), served from a descriptor.
@@ -26,7 +40,8 @@
 # saying so; the search is stopped and the files recovered until then are kept.
 #
 # Exit status: 0 when the search ran to its end; non-zero otherwise, among them 2 for bad
-# usage, 7 when the save location filled up and 8 when the disk failed during the search.
+# usage, 7 when the save location filled up, 8 when the disk failed during the search, 9 when
+# it was stopped as asked and 10 when another search already runs into RECOVERY_DIRECTORY.
 # PhotoRec's own status is no verdict (it exits 0 after a syntax error, for one), so this
 # script decides.
 #
@@ -42,7 +57,7 @@ trap '' PIPE HUP
 # The search without options; the benchmarks read it from here to run the engine bare.
 readonly kCommands=partition_none,options,paranoid,fileopt,everything,enable,wholespace,search
 readonly kViewType=fuse.vellorin-source-view
-readonly kUsage="Usage: photorec_auto.sh [--formats=NAME,NAME...] [--free-space] [--] PHOTOREC SOURCE RECOVERY_DIRECTORY"
+readonly kUsage="Usage: photorec_auto.sh [--formats=NAME,NAME...] [--free-space] [--start-at=BYTE] [--] PHOTOREC SOURCE RECOVERY_DIRECTORY"
 # A save location this close to full, with the engine making no progress for this long, has
 # stopped the search: PhotoRec then waits for space forever, at full processor load.
 readonly kFullBelowBytes=$((64 * 1024 * 1024))
@@ -64,6 +79,7 @@ absolute() {
 
 formats=
 free_space=
+start_at=0
 options_given=
 while [ "$#" -gt 0 ]; do
     [ -z "$options_given" ] && [ "$#" -eq 3 ] && break
@@ -89,6 +105,15 @@ while [ "$#" -gt 0 ]; do
         fi
         ;;
     --free-space) free_space=1 ;;
+    --start-at=*)
+        start_at=${1#--start-at=}
+        # At most 18 digits: the arithmetic below never overflows.
+        if [[ ! $start_at =~ ^[0-9]{1,18}$ ]]; then
+            say "$kUsage"
+            exit 2
+        fi
+        start_at=$((10#$start_at))
+        ;;
     -*)
         say "$kUsage"
         exit 2
@@ -218,6 +243,35 @@ if ! handed_descriptor_fits 2>/dev/null; then
     fi
 fi 2>/dev/null
 
+# The engine works in a hidden folder of its own: its log and session files never show up as
+# results, and nothing planted there beforehand (a link named like its log, say) is followed.
+workdir=$recovery/.photorec
+mkdir -m 0700 -- "$workdir" 2>/dev/null
+if [ -L "$workdir" ] || [ ! -d "$workdir" ] || [ ! -O "$workdir" ] || ! chmod 0700 -- "$workdir"; then
+    workdir=$(mktemp -d -- "$recovery/.photorec.XXXXXX") || {
+        say "Cannot create a working folder in $recovery."
+        exit 4
+    }
+fi
+
+# One search at a time into a recovery folder: two engines would number their folders alike
+# and each would take the other's files for its own. The lock is held by every program of the
+# run (they inherit it), so it is free exactly when none of them is left.
+exec {lock_fd}>>"$workdir/search.lock" || {
+    say "Cannot create a working folder in $recovery."
+    exit 4
+}
+if ! flock -n "$lock_fd"; then
+    say "Another search is still running into $recovery; this one was not started beside it."
+    exit 10
+fi
+own_stat=$(<"/proc/$BASHPID/stat")
+# Counted from the program name's closing parenthesis on: the name itself may hold spaces.
+read -r -a own_stat <<<"${own_stat##*) }"
+printf '%s %s\n' "$BASHPID" "${own_stat[19]}" >"$workdir/search.lock"
+progress_file=$workdir/progress
+rm -f -- "$progress_file" "$progress_file.new" "$workdir/photorec.ses"
+
 # Views of this user's whose helper has gone (killed, say) stay mounted and answer nothing;
 # they are taken down lazily, so that an engine still holding one open cannot block it.
 unmount_stale_views() {
@@ -291,7 +345,8 @@ disk_failed() {
 # The helper gets descriptor 3 and nothing else of ours; the script lets go of it at once, so
 # the engine, started later, can never inherit it. Its diagnostics go straight to the output.
 rm -f -- "$view_report"
-"$view_helper" --fd 3 "$view" </dev/null 2>&1 >"$view_report" &
+"$view_helper" --fd 3 --window "$start_at" --progress "$progress_file" --session "$workdir/photorec.ses" "$view" \
+    </dev/null 2>&1 >"$view_report" &
 view_pid=$!
 # Not a job of this shell's: bash would print a line of its own if the helper were killed.
 disown "$view_pid"
@@ -330,21 +385,10 @@ if [ -n "$formats" ]; then
     commands=${commands/,everything,enable,/,$file_options,}
 fi
 
-# The engine works in a hidden folder of its own: its log and session files never show up as
-# results, and nothing planted there beforehand (a link named like its log, say) is followed.
-workdir=$recovery/.photorec
-mkdir -m 0700 -- "$workdir" 2>/dev/null
-if [ -L "$workdir" ] || [ ! -d "$workdir" ] || [ ! -O "$workdir" ] || ! chmod 0700 -- "$workdir"; then
-    workdir=$(mktemp -d -- "$recovery/.photorec.XXXXXX") || {
-        say "Cannot create a working folder in $recovery."
-        exit 4
-    }
-fi
 log=$workdir/photorec.log
 if [ -L "$log" ] || { [ -e "$log" ] && [ ! -f "$log" ]; }; then
     rm -rf -- "$log"
 fi
-rm -rf -- "$workdir/photorec.ses"
 log_start=0
 if [ -f "$log" ]; then
     log_start=$(stat -c %s -- "$log")
@@ -394,10 +438,15 @@ count_recovered() {
     printf '%s\n' "$found"
 }
 
+# One value of the view's progress report; empty while there is none.
+view_progress() {
+    sed -n "s/^$1=\\([0-9a-z]*\\)\$/\\1/p" -- "$progress_file" 2>/dev/null | head -n 1
+}
+
 # What the engine has done so far: what it read and how many files it wrote. Unchanged while
 # it waits for space on a full save location.
 engine_progress() {
-    printf '%s %s\n' "$(sed -n 's/^rchar: //p' "/proc/$engine_pid/io" 2>/dev/null)" "$(count_recovered)"
+    printf '%s %s\n' "$(view_progress served)" "$(count_recovered)"
 }
 
 save_location_is_full() {
@@ -408,9 +457,9 @@ save_location_is_full() {
 
 stop_engine() {
     kill -TERM "$engine_pid" 2>/dev/null
-    for _ in $(seq 30); do
+    for _ in $(seq 100); do
         kill -0 "$engine_pid" 2>/dev/null || break
-        sleep 0.1
+        sleep 0.01
     done
     kill -KILL "$engine_pid" 2>/dev/null
     wait "$engine_pid" 2>/dev/null
@@ -420,6 +469,9 @@ looked_for="every file type PhotoRec knows"
 [ -z "$formats" ] || looked_for="${formats//,/, } files"
 searched="over the whole space"
 [ "$space" = wholespace ] || searched="in the free space only"
+if [ "$start_at" -gt 0 ]; then
+    say "Picking up the search of $device at byte $start_at: $size bytes are left to search."
+fi
 if [ "$size" -gt 0 ]; then
     say "Scanning $device ($size bytes) for $looked_for, $searched; recovered files go to $recovery"
 else
@@ -435,6 +487,10 @@ fi
     exec "$engine" /log /d "$recovery/recup_dir" /cmd "$view_source" "$commands"
 ) </dev/null >/dev/null 2>&1 &
 engine_pid=$!
+
+# Asked to stop: the loop below ends the engine and the view at once.
+stop_asked=
+trap 'stop_asked=1' TERM INT
 
 started=$SECONDS
 last_report=$SECONDS
@@ -465,6 +521,11 @@ while :; do
         wait "$ticker" 2>/dev/null
         break
     fi
+    if [ -n "$stop_asked" ]; then
+        stopped_for=asked
+        stop_engine
+        break
+    fi
     hide_reports
     if ! kill -0 "$view_pid" 2>/dev/null || disk_failed; then
         stopped_for=view
@@ -482,18 +543,15 @@ while :; do
     fi
     if [ $((SECONDS - last_report)) -ge 3 ]; then
         last_report=$SECONDS
-        progress=
-        read_bytes=${progress_now%% *}
-        case $read_bytes in
-        '' | *[!0-9]*) ;;
-        *)
-            if [ "$size" -gt 0 ]; then
-                percent=$((read_bytes * 100 / size))
-                [ "$percent" -le 99 ] || percent=99
-                progress="$percent% read, "
-            fi
-            ;;
-        esac
+        # How far the engine's main pass has come through the source, as the view saw it.
+        progress="preparing (finding the block size), "
+        position=$(view_progress position)
+        whole=$(view_progress size)
+        if [ "$(view_progress pass)" = main ] && [ -n "$position" ] && [ -n "$whole" ] && [ "$whole" -gt 0 ]; then
+            percent=$((position * 100 / whole))
+            [ "$percent" -le 99 ] || percent=99
+            progress="$percent% read, "
+        fi
         say "Searching... ${progress}$(count_recovered) files recovered so far, $((SECONDS - started)) s elapsed"
     fi
 done
@@ -505,6 +563,11 @@ if [ -z "$stopped_for" ] && { ! kill -0 "$view_pid" 2>/dev/null || disk_failed; 
 fi
 
 case $stopped_for in
+asked)
+    stop_view
+    say "The search of $device was stopped as asked; the $(count_recovered) files recovered so far are kept in $recovery."
+    exit 9
+    ;;
 full)
     say "The save location is full: $(count_recovered) files were recovered before it filled up."
     exit 7
@@ -550,5 +613,8 @@ if [ "$space" = freespace ] && ! grep -Eq '^[a-z0-9]+_remove_used_space( |$)' <<
 fi
 kinds=$(sed -n 's/^\([A-Za-z0-9_-]*\): \([0-9][0-9]*\)\/[0-9][0-9]* recovered$/\1 \2/p' <<<"$run_log" |
     awk '$2 > 0 { printf "%s%s: %s", sep, $1, $2; sep = ", " }')
+# Nothing is left to pick up; the view, which writes its report as it ends, goes first.
+stop_view
+rm -f -- "$progress_file" "$workdir/resume.json"
 say "Search finished in $((SECONDS - started)) s: $total files recovered${kinds:+ ($kinds)}."
 exit 0

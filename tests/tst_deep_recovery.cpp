@@ -38,6 +38,7 @@ struct FailingLauncher final : EngineLauncher {
     struct Process final : EngineProcess {
         std::optional<Error> launch() override { return Error::fromErrno(ENOENT); }
         int waitUntilExit() override { return -1; }
+        void stop(std::chrono::milliseconds) override {}
     };
     std::shared_ptr<EngineProcess> makeProcess(Command command, Handlers) override {
         commands.push_back(std::move(command));

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -16,12 +17,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -33,13 +37,22 @@ namespace {
 enum ExitStatus { kUnmounted = 0, kCannotServe = 1, kRefused = 2, kSourceFailed = 3 };
 
 constexpr const char* kUsage =
-    "usage: vellorin-source-view [--fd N] MOUNTPOINT\n"
+    "usage: vellorin-source-view [--fd N] [--window START] [--progress FILE [--session FILE]] MOUNTPOINT\n"
     "Serves descriptor N (default 3), a block device or regular file opened read-only, as the\n"
     "read-only file MOUNTPOINT/source until unmounted or sent SIGTERM, SIGINT or SIGHUP, or\n"
     "until the source fails: it went away, or its reads keep failing. Then one line on standard\n"
     "output says so, with the offset and the system's error; diagnostics go to standard error.\n"
+    "--window START serves the source from byte START on, so that a search picks up there.\n"
+    "--progress FILE: twice a second, and at the end, FILE is replaced by lines of key=value:\n"
+    "size (of the whole source), window, served (bytes read so far), pass (preparing, or main\n"
+    "once the engine's session FILE given with --session exists: PhotoRec writes it as its main\n"
+    "pass begins), position (where the main pass has read up to, in bytes of the whole source)\n"
+    "and blocksize (the engine's, from its session, once known).\n"
     "Exit status: 0 unmounted, 1 could not mount or serve, 2 bad usage or descriptor refused,\n"
     "3 the source failed.\n";
+
+// How often the progress file is rewritten.
+constexpr std::chrono::milliseconds kProgressInterval{500};
 
 constexpr std::string_view kEntryPath = "/source";
 
@@ -82,14 +95,21 @@ std::optional<std::string> refusal(int fd, struct stat& status) {
 
 class SourceView {
   public:
-    SourceView(int fd, const struct stat& source, std::uint64_t size) : fd_(fd), size_(size) {
+    struct Progress {
+        std::string file;    // empty: none is written
+        std::string session; // the engine's session file, which marks its main pass
+    };
+
+    // Serves the bytes of fd from window on.
+    SourceView(int fd, const struct stat& source, std::uint64_t total, std::uint64_t window, Progress progress)
+        : fd_(fd), total_(total), window_(window), size_(total - window), progress_(std::move(progress)) {
         openPipe();
         file_.st_mode = S_IFREG | 0400;
         file_.st_nlink = 1;
         file_.st_uid = ::getuid();
         file_.st_gid = ::getgid();
-        file_.st_size = static_cast<off_t>(size);
-        file_.st_blocks = static_cast<blkcnt_t>((size + 511) / 512);
+        file_.st_size = static_cast<off_t>(size_);
+        file_.st_blocks = static_cast<blkcnt_t>((size_ + 511) / 512);
         file_.st_atim = source.st_atim;
         file_.st_mtim = source.st_mtim;
         file_.st_ctim = source.st_ctim;
@@ -122,21 +142,22 @@ class SourceView {
         if (fuse_mount(session.get(), mountPoint) != 0)
             return std::string("cannot mount on ") + mountPoint;
         const AtExit unmount{[&session] { fuse_unmount(session.get()); }};
+        startReporting();
+        const AtExit stopReporting{[this] { this->stopReporting(); }};
         // A signal number above zero is the stop we were asked for.
         if (fuse_loop(session.get()) < 0)
             return "serving ended in an error";
         return std::nullopt;
     }
 
-    ~SourceView() { closePipe(); }
+    ~SourceView() {
+        stopReporting();
+        closePipe();
+    }
     SourceView(const SourceView&) = delete;
     SourceView& operator=(const SourceView&) = delete;
 
     bool sourceFailed() const { return failure_.has_value(); }
-
-    // What the engine has asked for so far; progress and resume will read these, from any thread.
-    std::uint64_t bytesServed() const { return bytesServed_.load(std::memory_order_relaxed); }
-    std::uint64_t highestEnd() const { return highestEnd_.load(std::memory_order_relaxed); }
 
   private:
     static SourceView& self() { return *static_cast<SourceView*>(fuse_get_context()->private_data); }
@@ -254,7 +275,7 @@ class SourceView {
         }
         Transfer moved;
         while (moved.bytes < length) {
-            loff_t from = offset + static_cast<off_t>(moved.bytes);
+            loff_t from = static_cast<off_t>(window_) + offset + static_cast<off_t>(moved.bytes);
             const ssize_t got = ::splice(fd_, &from, pipe_[1], nullptr, length - moved.bytes,
                                          SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
             if (got > 0) {
@@ -281,7 +302,7 @@ class SourceView {
     Transfer readFromSource(char* buffer, off_t offset, std::size_t length) const {
         ssize_t got = 0;
         do
-            got = ::pread(fd_, buffer, length, offset);
+            got = ::pread(fd_, buffer, length, static_cast<off_t>(window_) + offset);
         while (got < 0 && errno == EINTR);
         return got > 0 ? Transfer{static_cast<std::size_t>(got), 0} : Transfer{0, got < 0 ? errno : 0};
     }
@@ -305,10 +326,10 @@ class SourceView {
         const auto now = std::chrono::steady_clock::now();
         if (failedInARow_++ == 0)
             firstFailure_ = now;
-        const std::string at = std::to_string(offset);
+        const std::string at = std::to_string(window_ + offset);
         if (error == 0)
             failure_ = "The disk went away during the search: at byte " + at + " it ended, short of its " +
-                       std::to_string(size_) + " bytes.";
+                       std::to_string(total_) + " bytes.";
         else if (error == ENODEV || error == ENXIO || error == ENOMEDIUM)
             failure_ = "The disk went away during the search: reading it at byte " + at + " failed (" +
                        std::strerror(error) + ").";
@@ -326,18 +347,110 @@ class SourceView {
 
     void served(std::uint64_t start, std::uint64_t length) {
         bytesServed_.fetch_add(length, std::memory_order_relaxed);
-        const std::uint64_t end = start + length;
-        std::uint64_t highest = highestEnd_.load(std::memory_order_relaxed);
-        while (end > highest && !highestEnd_.compare_exchange_weak(highest, end, std::memory_order_relaxed)) {
+        // Before its main pass the engine reads here and there (the file system's tables, the
+        // end of the disk) and makes a first pass that finds the block size: none of that is
+        // how far the search has come. It writes its session file just before the main pass.
+        if (!mainPass_) {
+            if (progress_.session.empty() || ::access(progress_.session.c_str(), F_OK) != 0)
+                return;
+            mainPass_ = true;
+            mainPassSeen_.store(true, std::memory_order_relaxed);
         }
+        const std::uint64_t end = start + length;
+        if (end > position_.load(std::memory_order_relaxed))
+            position_.store(end, std::memory_order_relaxed);
+    }
+
+    // The engine's block size, from the session file it writes as its main pass begins: its
+    // command line there holds "blocksize,N". 0 while unknown.
+    std::uint64_t sessionBlockSize() const {
+        const int session = ::open(progress_.session.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (session < 0)
+            return 0;
+        char text[4096];
+        const ssize_t got = ::read(session, text, sizeof text);
+        ::close(session);
+        if (got <= 0)
+            return 0;
+        const std::string_view head(text, static_cast<std::size_t>(got));
+        const std::size_t at = head.find(",blocksize,");
+        if (at == std::string_view::npos)
+            return 0;
+        const std::string_view digits = head.substr(at + 11);
+        std::uint64_t size = 0;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), size);
+        return error == std::errc() && end != digits.data() && size > 0 && size <= (1u << 20) ? size : 0;
+    }
+
+    void startReporting() {
+        if (progress_.file.empty())
+            return;
+        // Signals stay with the loop's thread, whose handlers end the mount.
+        sigset_t all;
+        sigset_t before;
+        sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, &before);
+        reporter_ = std::thread([this] {
+            std::unique_lock lock(reportMutex_);
+            do
+                writeProgress();
+            while (!reportStop_.wait_for(lock, kProgressInterval, [this] { return reportStopped_; }));
+            writeProgress();
+        });
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+
+    void stopReporting() {
+        if (!reporter_.joinable())
+            return;
+        {
+            const std::lock_guard lock(reportMutex_);
+            reportStopped_ = true;
+        }
+        reportStop_.notify_all();
+        reporter_.join();
+    }
+
+    // Replaced whole, so a reader never sees half of it; a link planted in its place is
+    // replaced, never followed.
+    void writeProgress() {
+        const bool main = mainPassSeen_.load(std::memory_order_relaxed);
+        if (main && blockSize_ == 0)
+            blockSize_ = sessionBlockSize();
+        std::string text = "size=" + std::to_string(total_) + "\nwindow=" + std::to_string(window_) +
+                           "\nserved=" + std::to_string(bytesServed_.load(std::memory_order_relaxed)) +
+                           "\npass=" + (main ? "main" : "preparing") + "\n";
+        if (main)
+            text += "position=" + std::to_string(window_ + position_.load(std::memory_order_relaxed)) + "\n";
+        if (blockSize_ != 0)
+            text += "blocksize=" + std::to_string(blockSize_) + "\n";
+        const std::string temporary = progress_.file + ".new";
+        const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (out < 0)
+            return;
+        const bool written = ::write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        ::close(out);
+        if (!written || ::rename(temporary.c_str(), progress_.file.c_str()) != 0)
+            ::unlink(temporary.c_str());
     }
 
     const int fd_;
+    const std::uint64_t total_;
+    const std::uint64_t window_;
     const std::uint64_t size_;
+    const Progress progress_;
     struct stat root_ {};
     struct stat file_ {};
     std::atomic<std::uint64_t> bytesServed_{0};
-    std::atomic<std::uint64_t> highestEnd_{0};
+    // Set on the loop's thread, read by the reporter's.
+    std::atomic<bool> mainPassSeen_{false};
+    std::atomic<std::uint64_t> position_{0}; // in the served file's bytes
+    bool mainPass_ = false;                  // the loop's own copy
+    std::thread reporter_;
+    std::mutex reportMutex_;
+    std::condition_variable reportStop_;
+    bool reportStopped_ = false;
+    std::uint64_t blockSize_ = 0; // the reporter's
     // Touched by the loop's one thread only. -1 when the source is read into memory instead.
     int pipe_[2] = {-1, -1};
     unsigned failedInARow_ = 0;
@@ -356,16 +469,28 @@ int main(int argc, char** argv) {
     }
 
     int fd = 3;
+    std::uint64_t window = 0;
+    SourceView::Progress progress;
     const char* mountPoint = nullptr;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (argument == "--fd" && i + 1 < argc) {
+        if ((argument == "--fd" || argument == "--window") && i + 1 < argc) {
             const std::string_view number = argv[++i];
-            const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), fd);
-            if (error != std::errc() || end != number.data() + number.size() || fd < 0) {
-                std::fprintf(stderr, "vellorin-source-view: not a descriptor number: %s\n", argv[i]);
+            std::uint64_t value = 0;
+            const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+            if (error != std::errc() || end != number.data() + number.size() ||
+                (argument == "--fd" && value > 1000000)) {
+                std::fprintf(stderr, "vellorin-source-view: not a number for %s: %s\n", argv[i - 1], argv[i]);
                 return kRefused;
             }
+            if (argument == "--fd")
+                fd = static_cast<int>(value);
+            else
+                window = value;
+        } else if (argument == "--progress" && i + 1 < argc) {
+            progress.file = argv[++i];
+        } else if (argument == "--session" && i + 1 < argc) {
+            progress.session = argv[++i];
         } else if (!mountPoint && !argument.starts_with('-')) {
             mountPoint = argv[i];
         } else {
@@ -392,7 +517,13 @@ int main(int argc, char** argv) {
         return kRefused;
     }
 
-    SourceView view(fd, source, static_cast<std::uint64_t>(size));
+    if (window >= static_cast<std::uint64_t>(size)) {
+        std::fprintf(stderr, "vellorin-source-view: the window starts at byte %llu, past the %lld bytes of the source\n",
+                     static_cast<unsigned long long>(window), static_cast<long long>(size));
+        return kRefused;
+    }
+
+    SourceView view(fd, source, static_cast<std::uint64_t>(size), window, std::move(progress));
     if (const std::optional<std::string> error = view.serve(mountPoint)) {
         std::fprintf(stderr, "vellorin-source-view: %s\n", error->c_str());
         return kCannotServe;

@@ -53,6 +53,8 @@ class FileSystem {
     virtual std::optional<Error> removeItem(const QString& path) = 0;
     // Writes through a temporary file renamed into place.
     virtual std::optional<Error> writeAtomically(const QString& path, const QByteArray& data) = 0;
+    // The whole of a small regular file, never read through a link; an error above limit bytes.
+    virtual std::variant<QByteArray, Error> readSmallFile(const QString& path, qint64 limit) = 0;
     virtual std::optional<FileId> fileId(const QString& path) = 0;
     // The folders directly inside path, by name, links left out; none when it cannot be read.
     virtual QStringList childFolders(const QString& path) = 0;

@@ -4,6 +4,7 @@
 #include "platform/DesktopWorkspace.h"
 #include "platform/ExecutableResources.h"
 #include "platform/FileDialogPanels.h"
+#include "platform/LockedSearches.h"
 #include "platform/Folders.h"
 #include "platform/MessageBoxAlerts.h"
 #include "platform/PosixEngineLauncher.h"
@@ -29,6 +30,7 @@ Platform Platform::system() {
     p.engine = std::make_shared<PosixEngineLauncher>();
     p.disks = std::make_shared<SystemDiskAccess>();
     p.blockDevices = std::make_shared<SystemBlockDevices>();
+    p.searches = std::make_shared<LockedSearches>();
     return p;
 }
 

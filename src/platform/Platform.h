@@ -16,6 +16,7 @@ class Resources;
 class EngineLauncher;
 class DiskAccess;
 class BlockDevices;
+class RunningSearches;
 
 // Every service the workflow uses to reach the system, handed to the view model when it
 // is made. Tests replace any of them.
@@ -32,6 +33,7 @@ struct Platform {
     std::shared_ptr<EngineLauncher> engine;
     std::shared_ptr<DiskAccess> disks;
     std::shared_ptr<BlockDevices> blockDevices;
+    std::shared_ptr<RunningSearches> searches;
 
     // The production services. Needs a QApplication.
     static Platform system();

@@ -150,6 +150,7 @@ class PosixEngineProcess final : public EngineProcess {
 
         std::thread(readOutput, readEnd, std::move(handlers_.output), shared_).detach();
         std::thread(awaitExit, pid, std::move(handlers_.exit), shared_).detach();
+        pid_ = pid;
         launched_ = true;
         return std::nullopt;
     }
@@ -162,7 +163,26 @@ class PosixEngineProcess final : public EngineProcess {
         return shared_->status;
     }
 
+    void stop(std::chrono::milliseconds grace) override {
+        if (!launched_)
+            return;
+        {
+            // Until it has been waited for, the pid is still this process's child's.
+            const std::lock_guard lock(shared_->mutex);
+            if (shared_->exited)
+                return;
+            ::kill(pid_, SIGTERM);
+        }
+        // It leads a session of its own, so its group is every program it started.
+        std::thread([pid = pid_, grace, shared = shared_] {
+            std::unique_lock lock(shared->mutex);
+            if (!shared->changed.wait_for(lock, grace, [&] { return shared->exited; }))
+                ::kill(-pid, SIGKILL);
+        }).detach();
+    }
+
   private:
+    pid_t pid_ = -1;
     EngineLauncher::Command command_;
     EngineLauncher::Handlers handlers_;
     std::shared_ptr<Shared> shared_;

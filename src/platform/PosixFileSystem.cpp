@@ -108,6 +108,38 @@ std::optional<Error> PosixFileSystem::removeItem(const QString& path) {
     return std::nullopt;
 }
 
+std::variant<QByteArray, Error> PosixFileSystem::readSmallFile(const QString& path, qint64 limit) {
+    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return Error::fromErrno(errno);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > limit) {
+        const int err = !S_ISREG(status.st_mode) ? EINVAL : EFBIG;
+        ::close(fd);
+        return Error::fromErrno(err);
+    }
+    QByteArray data(static_cast<qsizetype>(limit) + 1, Qt::Uninitialized);
+    qsizetype have = 0;
+    while (have < data.size()) {
+        const ssize_t n = ::read(fd, data.data() + have, static_cast<size_t>(data.size() - have));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return Error::fromErrno(err);
+        }
+        if (n == 0)
+            break;
+        have += n;
+    }
+    ::close(fd);
+    if (have > limit)
+        return Error::fromErrno(EFBIG);
+    data.truncate(have);
+    return data;
+}
+
 std::optional<Error> PosixFileSystem::writeAtomically(const QString& path, const QByteArray& data) {
     const std::string target = nativePath(path);
     const auto slash = target.find_last_of('/');

@@ -13,6 +13,7 @@ class PosixFileSystem : public FileSystem {
     std::optional<Error> createPrivateDirectory(const QString& path) override;
     std::optional<Error> removeItem(const QString& path) override;
     std::optional<Error> writeAtomically(const QString& path, const QByteArray& data) override;
+    std::variant<QByteArray, Error> readSmallFile(const QString& path, qint64 limit) override;
     std::optional<FileId> fileId(const QString& path) override;
     QStringList childFolders(const QString& path) override;
     std::variant<QByteArray, Error> contentDigest(const QString& path) override;

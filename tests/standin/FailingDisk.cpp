@@ -3,16 +3,20 @@
 // number given) and a read that runs into one stops short before it, as a block device answers.
 //
 //   vellorin-standin-failing-disk IMAGE MOUNTPOINT [--bad FROM[-TO]]... [--pulled-at OFFSET] [--errno N]
+//                                 [--rate BYTES_PER_SECOND] [--stall FROM-TO:SECONDS]
 //
 // A range without TO runs to the end: a disk that fails from FROM on. --pulled-at: from the
-// first read that reaches OFFSET on, every read fails, wherever it is. Serves until unmounted
-// or sent SIGTERM.
+// first read that reaches OFFSET on, every read fails, wherever it is. --rate: a slow disk,
+// whose every read takes as long as its bytes take at that rate. --stall: the first read that
+// starts in the range hangs for that long, as a drive retrying a weak spot does. Serves until
+// unmounted or sent SIGTERM.
 
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +24,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -40,6 +45,9 @@ struct Disk {
     std::uint64_t pulledAt = std::numeric_limits<std::uint64_t>::max();
     bool pulled = false;
     int error = EIO;
+    double rate = 0; // bytes per second; 0: as fast as the image
+    Range stall{0, 0};
+    double stallSeconds = 0;
 };
 
 Disk& disk() {
@@ -92,6 +100,12 @@ int readImage(const char*, char* buffer, std::size_t size, off_t offset, fuse_fi
         });
     if (bad)
         return -served.error;
+    if (served.stallSeconds > 0 && start >= served.stall.from && start < served.stall.to) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(served.stallSeconds));
+        served.stallSeconds = 0;
+    }
+    if (served.rate > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double>(static_cast<double>(size) / served.rate));
     for (const Range& range : served.bad)
         if (range.from > start)
             end = std::min(end, range.from);
@@ -129,6 +143,16 @@ int main(int argc, char** argv) {
             served.pulledAt = std::stoull(argv[++i]);
         } else if (argument == "--errno" && i + 1 < argc) {
             served.error = std::atoi(argv[++i]);
+        } else if (argument == "--rate" && i + 1 < argc) {
+            served.rate = std::atof(argv[++i]);
+        } else if (argument == "--stall" && i + 1 < argc) {
+            const std::string_view text = argv[++i];
+            const std::size_t colon = text.find(':');
+            if (colon == std::string_view::npos || !parseRange(text.substr(0, colon), served.stall)) {
+                std::fprintf(stderr, "not a stall: %s\n", argv[i]);
+                return 2;
+            }
+            served.stallSeconds = std::atof(std::string(text.substr(colon + 1)).c_str());
         } else {
             positional.push_back(argv[i]);
         }
@@ -136,7 +160,7 @@ int main(int argc, char** argv) {
     if (positional.size() != 2) {
         std::fputs(
             "usage: vellorin-standin-failing-disk IMAGE MOUNTPOINT [--bad FROM[-TO]]... [--pulled-at OFFSET] "
-            "[--errno N]\n",
+            "[--errno N] [--rate BYTES_PER_SECOND] [--stall FROM-TO:SECONDS]\n",
             stderr);
         return 2;
     }

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/DiskAccess.h"
 #include "platform/Folders.h"
+#include "platform/LockedSearches.h"
 #include "platform/Panels.h"
 #include "platform/Platform.h"
 #include "platform/PosixEngineLauncher.h"
@@ -160,11 +161,12 @@ struct TestPlatform {
     std::shared_ptr<EngineLauncher> engine = std::make_shared<PosixEngineLauncher>();
     std::shared_ptr<DiskAccess> disks = std::make_shared<NoDiskAccess>();
     std::shared_ptr<BlockDevices> blockDevices = std::make_shared<SystemBlockDevices>();
+    std::shared_ptr<RunningSearches> searches = std::make_shared<LockedSearches>();
 
     Platform platform() const {
         return Platform{
             gate,   fileSystem, alerts,    workspace, clock, std::make_shared<FakeFolders>(scratch),
-            panels, settings,   resources, engine,    disks, blockDevices};
+            panels, settings,   resources, engine,    disks, blockDevices, searches};
     }
 };
 
