@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,8 +49,12 @@ constexpr const char* kUsageText =
     "  full MESSAGE          DESTINATION cannot take more: nothing more is written\n"
     "  unwritable PATH MESSAGE  a file that could not be made; PATH empty: DESTINATION itself,\n"
     "                        and nothing more is written\n"
+    "SIGTERM or SIGINT end it after the file it is writing, which is then removed; \"done\" follows.\n"
     "Exit status: 0 done, 1 the records failed or DESTINATION is full, 2 bad usage, 3 no file\n"
     "system found.\n";
+
+// Set by SIGTERM and SIGINT: the walk ends before the next file, or part way through one.
+volatile std::sig_atomic_t gStopAsked = 0;
 
 // Where a deleted file whose folder is unknown goes.
 constexpr std::string_view kOrphans = "Orphans";
@@ -260,6 +265,7 @@ struct Restorer {
         bool failed = false;
         int error = 0; // the system's, when writing failed
         bool spaceInUse = false;
+        bool abandoned = false; // asked to stop part way through
     };
 
     static TSK_WALK_RET_ENUM checkBlock(TSK_FS_FILE*, TSK_OFF_T, TSK_DADDR_T, char*, std::size_t,
@@ -293,6 +299,10 @@ struct Restorer {
     static TSK_WALK_RET_ENUM writeBlock(TSK_FS_FILE*, TSK_OFF_T, TSK_DADDR_T, char* data, std::size_t length,
                                         TSK_FS_BLOCK_FLAG_ENUM, void* context) {
         auto& writing = *static_cast<Writing*>(context);
+        if (gStopAsked) {
+            writing.abandoned = true;
+            return TSK_WALK_STOP;
+        }
         writing.buffer.append(data, length);
         if (writing.buffer.size() >= kWriteBuffer && !flush(writing)) {
             writing.failed = true;
@@ -387,7 +397,7 @@ struct Restorer {
         source->lastErrno = 0;
         const bool walked = tsk_fs_file_walk(file, TSK_FS_FILE_WALK_FLAG_NONE, writeBlock, &writing) == 0;
         writing.failed = writing.failed || (walked && !flush(writing));
-        const bool written = walked && !writing.failed;
+        const bool written = walked && !writing.failed && !writing.abandoned;
         if (written) {
             const timespec times[2] = {{meta->atime, static_cast<long>(meta->atime_nano)},
                                        {meta->mtime, static_cast<long>(meta->mtime_nano)}};
@@ -395,7 +405,12 @@ struct Restorer {
         }
         ::close(writing.fd);
         if (!written) {
+            // Never a part of a file under its name.
             ::unlinkat(folder, name.c_str(), 0);
+            if (writing.abandoned) {
+                stopped = true;
+                return;
+            }
             if (writing.failed) {
                 stopped = true;
                 emit("full\t" + std::string(std::strerror(writing.error)));
@@ -415,7 +430,10 @@ struct Restorer {
 
     static TSK_WALK_RET_ENUM visit(TSK_FS_FILE* file, const char* path, void* context) {
         auto* restorer = static_cast<Restorer*>(context);
-        restorer->restore(file, path);
+        if (gStopAsked)
+            restorer->stopped = true;
+        else
+            restorer->restore(file, path);
         return restorer->stopped ? TSK_WALK_STOP : TSK_WALK_CONT;
     }
 };
@@ -513,6 +531,12 @@ int main(int argc, char** argv) {
     std::vector<FileSystem> fileSystems = openFileSystems(image.get(), volumes);
     if (fileSystems.empty())
         return kNoFileSystem;
+
+    struct sigaction stop {};
+    stop.sa_handler = [](int) { gStopAsked = 1; };
+    sigemptyset(&stop.sa_mask);
+    ::sigaction(SIGTERM, &stop, nullptr);
+    ::sigaction(SIGINT, &stop, nullptr);
 
     Destination folder(destination);
     Restorer restorer;

@@ -28,6 +28,8 @@ class WalkVisitor {
     virtual void folderError(std::string_view relativePath, const Error& error) = 0;
     // An entry whose kind could not be read; it is left out.
     virtual void entryError(std::string_view relativePath, const Error& error) = 0;
+    // Asked before each entry: true ends the walk there, as if it had been walked to its end.
+    virtual bool walkEnded() const { return false; }
 };
 
 struct WalkOptions {

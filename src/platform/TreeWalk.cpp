@@ -158,6 +158,11 @@ std::optional<Error> walkTree(const std::string& root, const WalkOptions& option
     relative.reserve(4096);
 
     while (!stack.empty()) {
+        if (visitor.walkEnded()) {
+            for (Frame& frame : stack)
+                ::closedir(frame.dir);
+            break;
+        }
         Frame& top = stack.back();
         errno = 0;
         const dirent* item = readDirectory(top.dir);

@@ -10,10 +10,12 @@ namespace vellorin {
 void RecoveryViewModel::completeRecovery(int exitStatus, const QString& recoveryDirectory) {
     platform_.queues->postMain([weak = weakSelf(), alerts = platform_.alerts, workspace = platform_.workspace,
                                 exitStatus, recoveryDirectory] {
-        if (auto self = weak.lock())
+        if (auto self = weak.lock()) {
             self->setIsRecovering(false);
+            self->setProgress({});
+        }
         if (auto self = weak.lock())
-            self->recoveryProcess_.reset(); // dropped only; the engine is never signalled
+            self->recoveryProcess_.reset(); // dropped only; quitting never signals the engine
         if (exitStatus != 0) {
             if (auto self = weak.lock()) {
                 self->appendLog(QStringLiteral("Error occurred during recovery (Exit code: ") +
@@ -48,6 +50,7 @@ void RecoveryViewModel::failRecovery(const Error& error) {
         if (!self)
             return;
         self->setIsRecovering(false);
+        self->setProgress({});
         self->recoveryProcess_.reset();
         self->appendLog(QStringLiteral("Error starting recovery process: ") + description);
         self->setStatusMessage(QStringLiteral("Start failed: ") + description);

@@ -2,6 +2,9 @@
 #include "workflow/NamesStep.h"
 #include "workflow/PathJoin.h"
 #include "workflow/RecoveredFileScan.h"
+#include "workflow/RunControl.h"
+#include "workflow/SearchProgress.h"
+#include "workflow/SearchRecord.h"
 #include "workflow/Utf8ChunkJoiner.h"
 #include "workflow/ViewController.h"
 
@@ -11,11 +14,14 @@
 #include "platform/FileSystem.h"
 #include "platform/Queues.h"
 #include "platform/Resources.h"
+#include "platform/SourceIdentity.h"
 
 #include <QStringDecoder>
 
 #include <cerrno>
+#include <algorithm>
 #include <future>
+#include <variant>
 
 namespace vellorin {
 
@@ -24,6 +30,12 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     const std::optional<QString> recoveryDirectory = prepareRecoveryDirectory(savePath);
     if (!recoveryDirectory)
         return; // already reported; no monitor was started for this run
+    std::shared_ptr<RunControl> run = currentRun();
+    if (!run)
+        run = std::make_shared<RunControl>();
+    // Two searches into one folder would number their folders alike and take each other's files.
+    if (!settleRunningSearch(*recoveryDirectory))
+        return;
 
     const std::optional<QString> resourceFolder = platform_.resources->resourceFolder();
     if (!resourceFolder) {
@@ -46,6 +58,59 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         return;
     }
 
+    // An earlier search of this source into this folder that did not run to its end.
+    FileSystem& fileSystem = *platform_.fileSystem;
+    SearchRecord record;
+    record.source = sourcePath;
+    record.size = sourceSize(source.descriptor.get(), sourcePath);
+    record.identity = sourceIdentity(source.descriptor.get(), sourcePath);
+    record.options = options.scriptArguments();
+    const std::optional<SearchRecord> earlier = SearchRecord::load(fileSystem, *recoveryDirectory);
+    const SearchResume::Offer offer = SearchResume::assess(earlier, record);
+    bool resume = false;
+    if (offer.kind != SearchResume::Offer::Kind::None) {
+        const QString name = selectedSourceNameForRun(sourcePath);
+        const bool resumable = offer.kind == SearchResume::Offer::Kind::Resume;
+        const int answer = askFromWorker(
+            QStringLiteral("Earlier Search Found"), SearchResume::question(name, offer),
+            resumable ? QStringList{QStringLiteral("Resume"), QStringLiteral("Start Over")}
+                      : QStringList{QStringLiteral("Start Over")});
+        resume = resumable && answer == 0;
+    }
+    const QSet<QString> foldersNow = CarvedCopies::engineFolders(fileSystem, *recoveryDirectory);
+    QStringList foldersNowList(foldersNow.begin(), foldersNow.end());
+    foldersNowList.sort();
+    qint64 window = 0;
+    if (resume) {
+        // The files the engine will come to again, whole, in its window go; so does the one it
+        // was carving when the search ended, which may be cut short.
+        const QList<SearchResume::Carved> carved =
+            SearchResume::carvedFiles(fileSystem, *recoveryDirectory, *platform_.clock, *earlier, foldersNow);
+        std::optional<qint64> newest;
+        for (const SearchResume::Carved& file : carved)
+            if (file.start < earlier->reached)
+                newest = std::max(newest.value_or(file.start), file.start);
+        window = SearchResume::windowStart(*earlier, newest.value_or(earlier->reached));
+        qint64 dropped = 0;
+        for (const SearchResume::Carved& file : carved)
+            if (file.start >= window && !fileSystem.removeItem(file.path))
+                ++dropped;
+        record = *earlier;
+        appendLog(QStringLiteral("Resuming the earlier search from byte %1 of %2: the %3 files it found from "
+                                 "there on are searched for again.")
+                      .arg(window)
+                      .arg(record.size)
+                      .arg(dropped));
+    } else {
+        record.runs.clear();
+        if (earlier)
+            appendLog(QStringLiteral("Starting the search over; the files the earlier search recovered are kept."));
+    }
+    record.runs.append(SearchRecord::Run{window, foldersNowList});
+    // Read into the record above; a report of an earlier run must never pass for this one's.
+    fileSystem.removeItem(SearchRecord::progressPathIn(*recoveryDirectory));
+    record.save(fileSystem, *recoveryDirectory);
+
     EngineLauncher::Handlers handlers;
     // The engine can print, or even end, before this thread has said that it started; its
     // lines and its end wait for that one, so the log never shows them above "started".
@@ -62,40 +127,73 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     // The names step runs first, while the list already follows the recovery folder.
     startFileMonitor(*recoveryDirectory);
     NamesStep::Outcome names;
-    if (options.namesFirst && source.descriptor.get() >= 0 && platform_.engine) {
+    const bool namesWanted = !(resume && record.namesDone);
+    if (namesWanted && options.namesFirst && source.descriptor.get() >= 0 && platform_.engine &&
+        !run->stopRequested()) {
         appendLog(QStringLiteral("Reading the file system's records of deleted files..."));
-        names =
-            NamesStep::run(*platform_.engine, NamesStep::helperIn(*resourceFolder), source.descriptor.get(),
-                           *recoveryDirectory, [this](const QString& line) { appendLog(line); });
+        names = NamesStep::run(
+            *platform_.engine, NamesStep::helperIn(*resourceFolder), source.descriptor.get(), *recoveryDirectory,
+            [this](const QString& line) { appendLog(line); },
+            [run](std::shared_ptr<EngineProcess> process) {
+                if (process)
+                    run->attach(std::move(process));
+                else
+                    run->detach();
+            });
         if (names.read)
             appendLog(NamesStep::summary(names));
     }
-    QSet<QString> engineFoldersBefore;
-    if (names.read)
-        engineFoldersBefore = CarvedCopies::engineFolders(*platform_.fileSystem, *recoveryDirectory);
+    if (run->stopRequested()) {
+        finishStoppedRecovery(*recoveryDirectory);
+        return;
+    }
+    record.namesDone = true;
+    record.save(fileSystem, *recoveryDirectory);
+
+    // What was recovered before this run: a resumed search's files found again are removed.
+    QList<NamesStep::Restored> kept = names.files;
+    if (resume)
+        for (const RecoveredFile& file : scanRecoveredFiles(fileSystem, *platform_.clock, *recoveryDirectory))
+            kept.append(NamesStep::Restored{file.path(), file.size()});
+    const bool removeCopies = names.read || resume;
 
     handlers.exit = [weak = weakSelf(), queues = platform_.queues, fileSystem = platform_.fileSystem,
-                     clock = platform_.clock, directory = *recoveryDirectory, started,
-                     names = std::move(names),
-                     engineFoldersBefore = std::move(engineFoldersBefore)](int status) {
+                     clock = platform_.clock, directory = *recoveryDirectory, started, kept = std::move(kept),
+                     removeCopies, foldersBefore = foldersNow, record, run](int status) mutable {
         started.wait();
         // On this thread of the launcher's, before the last scan: the list and the count the
         // run ends with hold each file once.
-        if (names.read) {
-            const qint64 removed =
-                CarvedCopies::remove(*fileSystem, *clock, directory, engineFoldersBefore, names.files);
+        if (removeCopies) {
+            const qint64 removed = CarvedCopies::remove(*fileSystem, *clock, directory, foldersBefore, kept);
             if (auto self = weak.lock())
                 self->appendLog(
                     QStringLiteral("Removed %1 carved copies of files already restored.").arg(removed));
         }
-        queues->postMain([weak, status, directory] {
-            if (auto self = weak.lock())
-                self->handleEngineExit(status, directory);
+        // A search that did not run to its end keeps its record, with how far it came, for a
+        // later start to pick up; the script removed the record of one that did.
+        if (status != 0) {
+            const auto report = fileSystem->readSmallFile(SearchRecord::progressPathIn(directory), 4096);
+            if (std::holds_alternative<QByteArray>(report))
+                if (const std::optional<ViewReport> view = ViewReport::parse(std::get<QByteArray>(report)))
+                    if (view->window == record.runs.last().window)
+                        record.take(*view);
+            record.save(*fileSystem, directory);
+        }
+        queues->postMain([weak, status, directory, run] {
+            if (auto self = weak.lock()) {
+                if (run->stopRequested())
+                    self->finishStoppedRecovery(directory);
+                else
+                    self->handleEngineExit(status, directory);
+            }
         });
     };
     // With the defaults the script gets exactly its three arguments.
-    const QStringList arguments = QStringList{scriptPath} + options.scriptArguments() +
-                                  QStringList{enginePath, sourcePath, *recoveryDirectory};
+    QStringList scriptOptions = options.scriptArguments();
+    if (window > 0)
+        scriptOptions << QStringLiteral("--start-at=%1").arg(window);
+    const QStringList arguments =
+        QStringList{scriptPath} + scriptOptions + QStringList{enginePath, sourcePath, *recoveryDirectory};
     EngineLauncher::Command command{QStringLiteral("/bin/bash"), arguments, savePath,
                                     source.descriptor.get()};
     std::shared_ptr<EngineProcess> process;
@@ -119,9 +217,16 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         return;
     }
     source.descriptor.reset(); // the child has its own copy now
+    run->attach(process);
+    startProgressFollower(*recoveryDirectory);
     appendLog(QStringLiteral("PhotoRec automation script started..."));
     startedSaid->set_value();
     process->waitUntilExit();
+}
+
+QString RecoveryViewModel::selectedSourceNameForRun(const QString& sourcePath) {
+    const std::lock_guard lock(runMutex_);
+    return runSourceName_.isEmpty() ? sourcePath : runSourceName_;
 }
 
 void RecoveryViewModel::handleEngineOutput(const QByteArray& chunk) {
@@ -139,6 +244,7 @@ void RecoveryViewModel::handleEngineOutput(const QByteArray& chunk) {
 
 void RecoveryViewModel::handleEngineExit(int exitStatus, const QString& recoveryDirectory) {
     stopFileMonitor();
+    stopProgressFollower();
     // One last scan, applied before the completion: a run shorter than a monitor interval
     // would otherwise end with an empty list.
     platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem,

@@ -34,8 +34,8 @@ QString NamesStep::helperIn(const QString& resourceFolder) {
 }
 
 NamesStep::Outcome NamesStep::run(EngineLauncher& launcher, const QString& helper, int sourceDescriptor,
-                                  const QString& recoveryDirectory,
-                                  const std::function<void(const QString&)>& log) {
+                                  const QString& recoveryDirectory, const std::function<void(const QString&)>& log,
+                                  const std::function<void(std::shared_ptr<EngineProcess>)>& running) {
     const QString destination = joinPath(recoveryDirectory, kFolderName);
     auto reading = std::make_shared<Reading>();
     auto ended = std::make_shared<std::promise<int>>();
@@ -93,7 +93,11 @@ NamesStep::Outcome NamesStep::run(EngineLauncher& launcher, const QString& helpe
                 .arg(helper));
         return {};
     }
+    if (running)
+        running(process);
     const int exitStatus = status.get();
+    if (running)
+        running(nullptr);
 
     std::lock_guard guard(reading->lock);
     Outcome outcome = reading->outcome;

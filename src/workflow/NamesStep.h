@@ -4,11 +4,13 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vellorin {
 
 class EngineLauncher;
+class EngineProcess;
 
 // The step before the carver: deleted files restored from the file system's own records,
 // under their original path and name, into "Deleted files" in the recovery folder. The reading
@@ -33,9 +35,11 @@ class NamesStep {
     static QString helperIn(const QString& resourceFolder);
 
     // Runs the helper over the read-only descriptor to its end, on the calling thread (a
-    // worker), and hands each line for the activity log to log as it comes.
+    // worker), and hands each line for the activity log to log as it comes. running gets the
+    // helper's process once it runs, so that it can be stopped, and nothing once it has ended.
     static Outcome run(EngineLauncher& launcher, const QString& helper, int sourceDescriptor,
-                       const QString& recoveryDirectory, const std::function<void(const QString&)>& log);
+                       const QString& recoveryDirectory, const std::function<void(const QString&)>& log,
+                       const std::function<void(std::shared_ptr<EngineProcess>)>& running = {});
 
     // "Restored N deleted files with their names (M could not be restored: ...)."
     static QString summary(const Outcome& outcome);

@@ -1,4 +1,5 @@
 #include "workflow/PathJoin.h"
+#include "workflow/RunControl.h"
 #include "workflow/ViewController.h"
 
 #include "platform/FileSystem.h"
@@ -8,6 +9,12 @@
 namespace vellorin {
 
 void RecoveryViewModel::startRecovery(const QString& sourcePath, const QString& savePath) {
+    {
+        // Each run has its own Stop, so a late Stop of an earlier run can never end this one.
+        const std::lock_guard lock(runMutex_);
+        run_ = std::make_shared<RunControl>();
+        runSourceName_ = selectedSourceName_;
+    }
     // The first block of the run on the main queue: it also empties lines posted before it.
     platform_.queues->postMain([self = shared_from_this()] { self->resetForRecovery(); });
     appendLog(QStringLiteral("Starting data recovery..."));
@@ -61,6 +68,7 @@ void RecoveryViewModel::resetForRecovery() {
     setStatusColor(StatusColor::Blue);
     setRecoveredCount(0);
     setScannedCount(0);
+    setProgress({});
     setRecoveredFiles({});
     clearLog();
 }

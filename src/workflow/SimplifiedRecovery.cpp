@@ -1,5 +1,6 @@
 #include "workflow/PathJoin.h"
 #include "workflow/RecoverableExtensions.h"
+#include "workflow/RunControl.h"
 #include "workflow/ViewController.h"
 
 #include "platform/Clock.h"
@@ -7,6 +8,8 @@
 #include "platform/Queues.h"
 
 #include <QFile>
+
+#include <chrono>
 
 namespace vellorin {
 
@@ -52,7 +55,11 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         Walk(RecoveryViewModel& model, const QString& source, const QString& destination)
             : model_(model), weak_(model.weakSelf()), queues_(*model.platform_.queues),
               fs_(*model.platform_.fileSystem), source_(walkRoot(source)),
-              copier_(fs_.makeCopier(destination)) {}
+              copier_(fs_.makeCopier(destination)), run_(model.currentRun()) {}
+
+        // Asked between files: the file being copied is finished (or left out) first.
+        bool walkEnded() const override { return run_ && run_->stopRequested(); }
+        bool stopped() const { return walkEnded(); }
 
         void visitFile(const WalkEntry& entry) override {
             // Every entry's properties are read before it counts as scanned, qualifying or not.
@@ -80,6 +87,8 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
                 break;
             case TreeCopier::Result::Kind::Copied: {
                 recovered_->fetch_add(1, std::memory_order_relaxed);
+                bytes_ += stat.size;
+                reportCopyProgress();
                 const QDateTime date = stat.hasBirthTime
                                            ? QDateTime::fromMSecsSinceEpoch(stat.birthTimeMs, Qt::UTC)
                                            : model_.platform_.clock->now();
@@ -125,6 +134,14 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
             });
         }
 
+        void reportCopyProgress() {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastCopyReport_ < kCopyReportInterval)
+                return;
+            lastCopyReport_ = now;
+            model_.publishCopyProgress(recovered(), bytes_, std::chrono::duration<double>(now - started_).count());
+        }
+
         void reportProgress() {
             if (scanned_ % 50 != 0)
                 return;
@@ -141,6 +158,11 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         QString source_;
         std::unique_ptr<TreeCopier> copier_;
         qint64 scanned_ = 0;
+        qint64 bytes_ = 0;
+        std::shared_ptr<RunControl> run_;
+        const std::chrono::milliseconds kCopyReportInterval{500};
+        const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::time_point lastCopyReport_ = started_;
         // Written here, read by the list updates on the main thread.
         std::shared_ptr<std::atomic<std::int64_t>> recovered_ =
             std::make_shared<std::atomic<std::int64_t>>(0);
@@ -159,6 +181,10 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         return;
     }
 
+    if (walk.stopped()) {
+        finishStoppedCopy(walk.recovered());
+        return;
+    }
     platform_.queues->postMain(
         [weak = weakSelf(), scanned = walk.scanned(), recovered = walk.recovered(), recoveryDirectory] {
             if (auto self = weak.lock())

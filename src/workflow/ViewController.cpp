@@ -77,6 +77,14 @@ void RecoveryViewModel::setSelectedDrivePath(std::optional<QString> path) {
     emit changed();
 }
 
+void RecoveryViewModel::setProgress(const RecoveryProgress& progress) {
+    if (progress == progress_)
+        return;
+    progress_ = progress;
+    emit progressChanged();
+    emit changed();
+}
+
 void RecoveryViewModel::setIsRecovering(bool on) {
     isRecovering_ = on;
     emit isRecoveringChanged();

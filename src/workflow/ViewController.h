@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/Platform.h"
 #include "workflow/RecoveredFile.h"
+#include "workflow/RecoveryProgress.h"
 #include "workflow/ScanOptions.h"
 
 #include <QList>
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QTimer;
@@ -20,6 +22,8 @@ class QTimer;
 namespace vellorin {
 
 class EngineProcess;
+class RunControl;
+class SearchFollower;
 
 // The state of the recovery workflow and all of its operations. Lives on the main thread;
 // every published property changes there, and each change emits its NOTIFY signal and
@@ -38,6 +42,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     Q_PROPERTY(QList<vellorin::RecoveredFile> recoveredFiles READ recoveredFiles NOTIFY recoveredFilesChanged)
     Q_PROPERTY(QString selectedSourceName READ selectedSourceName NOTIFY selectedSourceNameChanged)
     Q_PROPERTY(bool deepRecoveryAvailable READ deepRecoveryAvailable NOTIFY deepRecoveryAvailableChanged)
+    Q_PROPERTY(vellorin::RecoveryProgress progress READ progress NOTIFY progressChanged)
 
   public:
     enum class StatusColor { Primary, Red, Blue, Orange, Green };
@@ -66,6 +71,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     // The engine and its script are installed: a start runs the deep recovery.
     bool deepRecoveryAvailable() const { return deepRecoveryAvailable_; }
     const ScanOptions& scanOptions() const { return scanOptions_; }
+    // How far the running recovery has come; Phase::Unknown while nothing is measured.
+    const RecoveryProgress& progress() const { return progress_; }
     // Kept for later launches as well.
     void setScanOptions(const ScanOptions& options);
 
@@ -109,6 +116,20 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void completeRecovery(int exitStatus, const QString& recoveryDirectory);
     void failRecovery(const Error& error);
 
+    // Stop (main thread): asks "Stop the search? ..." and, when the user agrees, ends the run;
+    // the files recovered so far are kept and listed.
+    void requestStop();
+    // The same without the question, as the user's "Stop" answer does.
+    void stopRecovery();
+    // A stopped deep run's end, from any thread: the last list, the count and the orange status.
+    void finishStoppedRecovery(const QString& recoveryDirectory);
+    // A stopped simplified copy's end, from any thread: its list stays as the copies made it.
+    void finishStoppedCopy(qint64 copied);
+
+    // How long the search's progress is looked at, and how often it is said in the log.
+    static constexpr int kProgressIntervalMs = 1000;
+    static constexpr int kProgressLogIntervalMs = 5000;
+
   signals:
     void selectedDrivePathChanged();
     void isRecoveringChanged();
@@ -122,6 +143,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void selectedSourceNameChanged();
     void deepRecoveryAvailableChanged();
     void scanOptionsChanged();
+    void progressChanged();
     // Emitted for any published change, after the property's own signal.
     void changed();
     // Finer signals for views that follow the state incrementally. Each comes just before
@@ -146,6 +168,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void setScannedCount(qint64 count);
     void prependRecoveredFile(RecoveredFile file);
     void setRecoveredFiles(QList<RecoveredFile> files);
+    void setProgress(const RecoveryProgress& progress);
     template <typename Value> void releaseOffMainThread(Value value);
 
     // Simplified recovery steps, main thread.
@@ -190,6 +213,21 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void refreshRecoveredFiles(const QString& watchedFolder);
     void applyRecoveredFiles(QList<RecoveredFile> files);
 
+    // The run's Stop; any thread. Made at each start.
+    std::shared_ptr<RunControl> currentRun() const;
+    // Asks the user from a worker thread and waits for the answer: the index of the button.
+    int askFromWorker(const QString& title, const QString& message, const QStringList& buttons);
+    // Before a deep run: a search from an earlier start that still writes into the recovery
+    // folder is stopped, if the user agrees. False when this start must not go on.
+    bool settleRunningSearch(const QString& recoveryDirectory);
+    // The source view's progress reports, followed while the engine runs (any thread).
+    void startProgressFollower(const QString& recoveryDirectory);
+    void stopProgressFollower();
+    void publishCopyProgress(qint64 files, qint64 bytes, double seconds);
+    // The end of a run that could not start because a search still runs there.
+    void endNotStarted(const QString& message);
+    QString selectedSourceNameForRun(const QString& sourcePath);
+
     Platform platform_;
 
     std::optional<QString> selectedDrivePath_;
@@ -208,6 +246,12 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     std::unique_ptr<QTimer> fileMonitorTimer_;
     std::optional<QString> sourceScopedURL_;
     std::optional<QString> outputScopedURL_;
+    RecoveryProgress progress_;
+    std::unique_ptr<QTimer> progressTimer_;
+    std::shared_ptr<SearchFollower> follower_;
+    mutable std::mutex runMutex_;
+    std::shared_ptr<RunControl> run_;
+    QString runSourceName_; // what the questions of a run call its source
     // Main thread only. Bumped at every start and stop of the monitor, so that a scan begun
     // for an earlier timer is not applied after the run's final list.
     std::uint64_t monitorGeneration_ = 0;
