@@ -94,6 +94,30 @@ bool makeFilledFatImage(const QString& image, qint64 bytes, const QStringList& f
     return filled;
 }
 
+bool makeSpreadFatImage(const QString& image, qint64 bytes, const QStringList& files) {
+    // What the file system itself takes (its tables and the files' own bytes) is left free.
+    qint64 taken = bytes / 16;
+    for (const QString& file : files)
+        taken += QFileInfo(file).size() + 32768;
+    const qint64 gap = std::max<qint64>(0, (bytes - taken) / (files.size() + 1));
+    QStringList ordered;
+    QStringList fillers;
+    for (qsizetype i = 0; i <= files.size(); ++i) {
+        const QString filler = image + QStringLiteral(".gap%1").arg(i);
+        QFile file(filler);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(gap))
+            return false;
+        fillers << filler;
+        ordered << filler;
+        if (i < files.size())
+            ordered << files[i];
+    }
+    const bool made = makeFatImage(image, bytes, ordered);
+    for (const QString& filler : fillers)
+        QFile::remove(filler);
+    return made;
+}
+
 namespace {
 
 std::uint32_t crc32Of(const QByteArray& bytes) {

@@ -30,6 +30,10 @@ bool makeFatImage(const QString& image, qint64 bytes, const QStringList& files,
 // a card with data to search beyond its first files.
 bool makeFilledFatImage(const QString& image, qint64 bytes, const QStringList& files, qint64 filler);
 
+// A FAT image of bytes whose files lie spread over all of it: between each two, a file of
+// zeros, so that a search comes upon them evenly from its start to its end.
+bool makeSpreadFatImage(const QString& image, qint64 bytes, const QStringList& files);
+
 // A zip archive holding one file, stored uncompressed; no zip program is needed.
 bool makeZip(const QString& path, const QString& name, const QByteArray& data);
 
