@@ -23,8 +23,7 @@
 #                search runs, and holding "PID START" of this script (START: field 22 of its
 #                /proc/PID/stat), so that a second search into the same folder is refused and
 #                the running one can be stopped by whoever may signal it;
-#   progress     the view's report of how far the search has read (see vellorin-source-view),
-#                left behind by a search that did not run to its end, removed by one that did;
+#   progress     the view's report of how far the search has read (see vellorin-source-view);
 #   resume.json  the application's record of the search, removed when the search ran to its end.
 #
 # SIGTERM or SIGINT stop the search: the engine and the view are ended within about a second,
@@ -523,6 +522,8 @@ while :; do
     fi
     if [ -n "$stop_asked" ]; then
         stopped_for=asked
+        kill -KILL "$ticker" 2>/dev/null
+        wait "$ticker" 2>/dev/null
         stop_engine
         break
     fi
@@ -613,8 +614,7 @@ if [ "$space" = freespace ] && ! grep -Eq '^[a-z0-9]+_remove_used_space( |$)' <<
 fi
 kinds=$(sed -n 's/^\([A-Za-z0-9_-]*\): \([0-9][0-9]*\)\/[0-9][0-9]* recovered$/\1 \2/p' <<<"$run_log" |
     awk '$2 > 0 { printf "%s%s: %s", sep, $1, $2; sep = ", " }')
-# Nothing is left to pick up; the view, which writes its report as it ends, goes first.
-stop_view
-rm -f -- "$progress_file" "$workdir/resume.json"
+# Nothing is left to pick up.
+rm -f -- "$workdir/resume.json"
 say "Search finished in $((SECONDS - started)) s: $total files recovered${kinds:+ ($kinds)}."
 exit 0

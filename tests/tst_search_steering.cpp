@@ -36,9 +36,10 @@ struct Card {
     qint64 size = 0;
 
     bool make(qint64 mib, int count) {
+        QDir().mkpath(scratch.filePath(u"pictures"_s));
         pictures = makePictures(scratch.filePath(u"pictures"_s), count);
         size = mib * kMiB;
-        return makeSpreadFatImage(image, size, pictures);
+        return pictures.size() == count && makeSpreadFatImage(image, size, pictures);
     }
     QStringList hashes() const {
         QStringList all;
@@ -55,18 +56,34 @@ QStringList views() {
     return QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
 }
 
+// Whether any program of the process group still runs (one that has ended but was not yet
+// waited for is no longer running).
+bool groupRuns(pid_t group) {
+    for (const QString& pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        QFile stat(u"/proc/"_s + pid + u"/stat"_s);
+        if (pid.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(") ") + 2).split(' ');
+        if (fields.size() > 2 && fields[2].toInt() == group && fields[0] != "Z")
+            return true;
+    }
+    return false;
+}
+
 // One save location and the runs started into it, each by a model of its own.
 struct Steered {
     QTemporaryDir scratch;
     TestPlatform test{scratch.path()};
     QString save = scratch.filePath(u"save"_s);
     QString directory = save + u"/recovered_files"_s;
-    QString counter = scratch.filePath(u"served"_s);
     std::unique_ptr<FailingDisk> disk;
     std::shared_ptr<RecoveryViewModel> model;
     std::unique_ptr<RecoveryWatcher> watcher;
     QList<QPair<double, RecoveryProgress>> seen;
     QElapsedTimer clock;
+    // The receiver of this run's signals: a model outlives us until its deferred deletion.
+    std::unique_ptr<QObject> listening;
 
     Steered() {
         QDir().mkpath(save);
@@ -77,14 +94,13 @@ struct Steered {
     bool serve(const Card& card, double bytesPerSecond, const QStringList& more = {}) {
         disk.reset();
         disk = std::make_unique<FailingDisk>(card.image, scratch.filePath(u"disk"_s),
-                                             QStringList{u"--rate"_s, QString::number(bytesPerSecond),
-                                                         u"--count"_s, counter} +
-                                                 more);
+                                             QStringList{u"--rate"_s, QString::number(bytesPerSecond)} + more);
         return disk->serving();
     }
+    // What the source view served the engine in the last run, as it said when it ended.
     qint64 served() const {
-        QFile file(counter);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
+        const std::optional<ViewReport> last = report();
+        return last ? last->served : 0;
     }
     void start() {
         model = RecoveryViewModel::create(test.platform());
@@ -93,7 +109,8 @@ struct Steered {
         model->setScanOptions(options);
         seen.clear();
         clock.start();
-        QObject::connect(model.get(), &RecoveryViewModel::progressChanged, model.get(), [this] {
+        listening = std::make_unique<QObject>();
+        QObject::connect(model.get(), &RecoveryViewModel::progressChanged, listening.get(), [this] {
             seen.append({clock.elapsed() / 1000.0, model->progress()});
         });
         watcher = std::make_unique<RecoveryWatcher>(*model);
@@ -150,7 +167,9 @@ class SearchSteeringTest : public QObject {
         const QString folder = ExecutableResources().resourceFolder().value_or(QString());
         if (!QFileInfo(folder + u"/photorec"_s).isExecutable())
             QFAIL("the build has no photorec in its resource folder: install testdisk and configure again");
-        QVERIFY(card_.make(512, 24));
+        // Dense enough that the engine's first pass, which looks for a few files to learn the
+        // block size, ends soon, as it does on a disk in use.
+        QVERIFY(card_.make(512, 240));
     }
 
     // On a steady slow disk: shares that only grow to the end, a rate true to the bytes read
@@ -183,12 +202,11 @@ class SearchSteeringTest : public QObject {
                     return at;
             return searching.last().first;
         };
-        const double stallStart = timeAt(0.8);
         const double end = timeAt(0.97) + 0.03 * static_cast<double>(card_.size) / rate;
         bool unknownSeen = false;
         int judged = 0;
         for (const auto& [at, progress] : searching) {
-            if (progress.share >= 0.8 && at > stallStart + 11 && at < stallStart + 14)
+            if (progress.share >= 0.7 && progress.share < 0.85 && progress.stalled)
                 unknownSeen = unknownSeen || progress.timeLeftText() == u"time left unknown"_s;
             if (progress.share < 0.25 || progress.share > 0.75)
                 continue;
@@ -228,12 +246,12 @@ class SearchSteeringTest : public QObject {
                  (QStringList{u"Stop the Search"_s, u"Stop the search? The files recovered so far are kept."_s,
                               u"Stop"_s, u"Continue"_s}));
         spin(300);
-        QVERIFY(run.model->isRecovering());
+        QVERIFY2(run.model->isRecovering(), qPrintable(run.log().join(u"\n"_s)));
         QElapsedTimer stopping;
         run.test.alerts->answers = {0};
         stopping.start();
         run.model->requestStop();
-        while (::kill(-static_cast<pid_t>(holder->pid), 0) == 0 && stopping.elapsed() < 5000)
+        while (groupRuns(static_cast<pid_t>(holder->pid)) && stopping.elapsed() < 5000)
             QThread::msleep(10);
         QVERIFY2(stopping.elapsed() <= 2000, qPrintable(QString::number(stopping.elapsed())));
         QVERIFY(run.waitForEnd());
@@ -241,13 +259,12 @@ class SearchSteeringTest : public QObject {
         QCOMPARE(run.model->statusMessage(), u"Recovery stopped"_s);
         QCOMPARE(run.model->statusColor(), RecoveryViewModel::StatusColor::Orange);
         const qint64 onDisk = visibleFileHashes(run.directory).size();
-        QVERIFY(onDisk > 0);
+        QVERIFY2(onDisk > 0, qPrintable(run.log().join(u"\n"_s)));
         QCOMPARE(run.model->recoveredFiles().size(), onDisk);
         QVERIFY2(run.log().contains(u"Search stopped: %1 files recovered."_s.arg(onDisk)), qPrintable(run.log().join(u'\n')));
         QCOMPARE(run.test.alerts->shown.size(), std::size_t(2)); // no completion alert
 
         // Picked up: the question names the share reached, and the rest is read once.
-        const qint64 servedBefore = run.served();
         run.test.alerts->answers = {0};
         run.start();
         QVERIFY(run.waitForEnd());
@@ -257,8 +274,7 @@ class SearchSteeringTest : public QObject {
         QCOMPARE(asked.mid(2), (QStringList{u"Resume"_s, u"Start Over"_s}));
         QCOMPARE(run.model->statusMessage(), u"Recovery Completed!"_s);
         checkExactlyOnce(run.directory, card_.hashes());
-        QVERIFY2(run.served() - servedBefore <= card_.size * 6 / 10,
-                 qPrintable(QString::number(run.served() - servedBefore)));
+        QVERIFY2(run.served() <= card_.size * 6 / 10, qPrintable(QString::number(run.served())));
         // Nothing is left to pick up.
         QVERIFY(!QFileInfo::exists(SearchRecord::pathIn(run.directory)));
     }
@@ -277,15 +293,15 @@ class SearchSteeringTest : public QObject {
         QVERIFY(!run.holder());
 
         // The same card: resumed; each picture once across both runs, and the rest read once.
-        const qint64 servedBefore = run.served();
         run.test.alerts->answers = {0};
         run.start();
         QVERIFY(run.waitForEnd());
-        QCOMPARE(run.test.alerts->shown.back().mid(2).value(0), u"Resume"_s); // the question came before the end
+        QVERIFY(std::any_of(run.test.alerts->shown.begin(), run.test.alerts->shown.end(), [](const QStringList& alert) {
+            return alert.mid(2) == QStringList{u"Resume"_s, u"Start Over"_s};
+        }));
         QCOMPARE(run.model->statusMessage(), u"Recovery Completed!"_s);
         checkExactlyOnce(run.directory, card_.hashes());
-        QVERIFY2(run.served() - servedBefore <= card_.size * 6 / 10,
-                 qPrintable(QString::number(run.served() - servedBefore)));
+        QVERIFY2(run.served() <= card_.size * 6 / 10, qPrintable(QString::number(run.served())));
 
         // Killed again, and then the card changes in its first megabyte: only a fresh start.
         run.start();

@@ -3,14 +3,13 @@
 // number given) and a read that runs into one stops short before it, as a block device answers.
 //
 //   vellorin-standin-failing-disk IMAGE MOUNTPOINT [--bad FROM[-TO]]... [--pulled-at OFFSET] [--errno N]
-//                                 [--rate BYTES_PER_SECOND] [--stall FROM-TO:SECONDS] [--count FILE]
+//                                 [--rate BYTES_PER_SECOND] [--stall FROM-TO:SECONDS]
 //
 // A range without TO runs to the end: a disk that fails from FROM on. --pulled-at: from the
 // first read that reaches OFFSET on, every read fails, wherever it is. --rate: a slow disk,
 // whose every read takes as long as its bytes take at that rate. --stall: the first read that
-// starts in the range hangs for that long, as a drive retrying a weak spot does. --count: FILE
-// holds the number of bytes served so far, rewritten at each read. Serves until unmounted or
-// sent SIGTERM.
+// starts in the range hangs for that long, as a drive retrying a weak spot does. Serves until
+// unmounted or sent SIGTERM.
 
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
@@ -49,8 +48,6 @@ struct Disk {
     double rate = 0; // bytes per second; 0: as fast as the image
     Range stall{0, 0};
     double stallSeconds = 0;
-    int count = -1;
-    std::uint64_t served = 0;
 };
 
 Disk& disk() {
@@ -113,13 +110,6 @@ int readImage(const char*, char* buffer, std::size_t size, off_t offset, fuse_fi
         if (range.from > start)
             end = std::min(end, range.from);
     const ssize_t got = ::pread(served.fd, buffer, end - start, offset);
-    if (got > 0 && served.count >= 0) {
-        served.served += static_cast<std::uint64_t>(got);
-        char number[24];
-        const int length = std::snprintf(number, sizeof number, "%020llu\n", static_cast<unsigned long long>(served.served));
-        if (::pwrite(served.count, number, static_cast<std::size_t>(length), 0) != length)
-            std::perror("count");
-    }
     return got < 0 ? -errno : static_cast<int>(got);
 }
 
@@ -153,8 +143,6 @@ int main(int argc, char** argv) {
             served.pulledAt = std::stoull(argv[++i]);
         } else if (argument == "--errno" && i + 1 < argc) {
             served.error = std::atoi(argv[++i]);
-        } else if (argument == "--count" && i + 1 < argc) {
-            served.count = ::open(argv[++i], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         } else if (argument == "--rate" && i + 1 < argc) {
             served.rate = std::atof(argv[++i]);
         } else if (argument == "--stall" && i + 1 < argc) {
@@ -172,7 +160,7 @@ int main(int argc, char** argv) {
     if (positional.size() != 2) {
         std::fputs(
             "usage: vellorin-standin-failing-disk IMAGE MOUNTPOINT [--bad FROM[-TO]]... [--pulled-at OFFSET] "
-            "[--errno N] [--rate BYTES_PER_SECOND] [--stall FROM-TO:SECONDS] [--count FILE]\n",
+            "[--errno N] [--rate BYTES_PER_SECOND] [--stall FROM-TO:SECONDS]\n",
             stderr);
         return 2;
     }

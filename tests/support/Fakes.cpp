@@ -48,7 +48,7 @@ void spin(int milliseconds) {
 }
 
 RecoveryWatcher::RecoveryWatcher(RecoveryViewModel& model) {
-    QObject::connect(&model, &RecoveryViewModel::isRecoveringChanged, &model, [this, &model] {
+    QObject::connect(&model, &RecoveryViewModel::isRecoveringChanged, &receiver, [this, &model] {
         if (model.isRecovering())
             started = true;
         else if (started)

@@ -185,6 +185,8 @@ struct RecoveryWatcher {
     // lines its ending posted have landed. False on timeout.
     bool waitForEnd(int timeoutMs = 30000);
     bool started = false, ended = false;
+    // Receives the model's signals: a watcher may go before the model it followed.
+    QObject receiver;
 };
 
 // A resource folder below parent with "photorec_auto.sh" holding the given bash text and, when
