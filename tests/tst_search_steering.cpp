@@ -238,6 +238,9 @@ class SearchSteeringTest : public QObject {
         QVERIFY(run.waitForShare(0.5, card_.size));
         const std::optional<RunningSearches::Holder> holder = run.holder();
         QVERIFY(holder && holder->leaderAlive);
+        QStringList ours = views();
+        ours.removeIf([&](const QString& view) { return viewsBefore.contains(view); });
+        QCOMPARE(ours.size(), 1);
 
         // The question first; "Continue" changes nothing.
         run.test.alerts->answers = {1};
@@ -255,7 +258,7 @@ class SearchSteeringTest : public QObject {
             QThread::msleep(10);
         QVERIFY2(stopping.elapsed() <= 2000, qPrintable(QString::number(stopping.elapsed())));
         QVERIFY(run.waitForEnd());
-        QCOMPARE(views(), viewsBefore);
+        QVERIFY(!views().contains(ours.first()));
         QCOMPARE(run.model->statusMessage(), u"Recovery stopped"_s);
         QCOMPARE(run.model->statusColor(), RecoveryViewModel::StatusColor::Orange);
         const qint64 onDisk = visibleFileHashes(run.directory).size();
