@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
@@ -263,9 +264,15 @@ class WindowTest : public QObject {
         QVERIFY(view->statusLine()->spinner()->isVisible() &&
                 view->recoveredFilesPanel()->scanningLabel()->isVisible());
         QCOMPARE(view->statusLine()->messageLabel()->text(), u"Recovering data, please wait..."_s);
+        // Stop stands beside the status while the run goes, named for assistive technology.
+        QPushButton* stop = view->statusLine()->stopButton();
+        QVERIFY(stop->isVisible() && stop->isEnabled());
+        QCOMPARE(accessibleName(stop), u"Stop"_s);
+        QCOMPARE(accessibleName(view->statusLine()->progressBar()), u"Search progress"_s);
         saveScreenshot(view.get(), u"recovery-running"_s);
 
         finishRun();
+        QVERIFY(!stop->isVisible() && !view->statusLine()->progressLabel()->isVisible());
         QVERIFY(!view->statusLine()->spinner()->isVisible() && steps->showLogsToggle()->isEnabled());
         QCOMPARE(view->recoveredFilesPanel()->headerLabel()->text(), u"Recovered Files (3)"_s);
         QCOMPARE(view->scannedCard()->value(), u"4"_s);
@@ -290,6 +297,27 @@ class WindowTest : public QObject {
         QTest::keyClick(list, Qt::Key_Return);
         QCOMPARE(services->workspace->revealed,
                  QStringList{view->viewModel()->recoveredFiles().at(1).path()});
+    }
+
+    // Stop asks first; "Continue" goes on, "Stop" ends the run with what it has, in orange.
+    void stopAsksAndEndsTheRunInOrange() {
+        open();
+        recover({u"a.jpg"_s, u"b.jpg"_s}, {10, 20});
+        QTRY_VERIFY(view->viewModel()->isRecovering());
+        services->alerts->answers = {1, 0};
+        view->statusLine()->stopButton()->click();
+        QCOMPARE(services->alerts->shown.back(),
+                 (QStringList{u"Stop the Search"_s, u"Stop the search? The files recovered so far are kept."_s,
+                              u"Stop"_s, u"Continue"_s}));
+        QVERIFY(view->viewModel()->isRecovering());
+        view->statusLine()->stopButton()->click();
+        services->gate->open();
+        QTRY_VERIFY_WITH_TIMEOUT(!view->viewModel()->isRecovering(), 10000);
+        QCOMPARE(view->statusLine()->messageLabel()->text(), u"Recovery stopped"_s);
+        QCOMPARE(view->statusLine()->messageLabel()->palette().color(QPalette::WindowText),
+                 theme::statusColor(RecoveryViewModel::StatusColor::Orange));
+        QVERIFY(logMessages(view->viewModel()->logText()).contains(u"Search stopped: 0 files recovered."_s));
+        QCOMPARE(services->alerts->shown.size(), std::size_t(2)); // no completion alert
     }
 
     void theLogPanelShowsTheWholeLogInPlaceOfTheList() {
