@@ -179,6 +179,14 @@ class SearchRecordTest : public QObject {
         broken.write("{\"version\": 1, \"source\": \"x\"");
         broken.close();
         QVERIFY(!SearchRecord::load(fileSystem, directory));
+        // A working folder planted as a link is never read through.
+        QTemporaryDir elsewhere;
+        QVERIFY(!record.save(fileSystem, elsewhere.path()));
+        const QString planted = scratch.filePath(u"planted"_s);
+        QVERIFY(QDir().mkpath(planted));
+        QVERIFY(QFile::link(elsewhere.filePath(SearchRecord::kWorkingFolder), planted + u"/.photorec"_s));
+        QVERIFY(SearchRecord::load(fileSystem, elsewhere.path()));
+        QVERIFY(!SearchRecord::load(fileSystem, planted));
     }
 
     // Each carved file's place on the source, read off the engine's name and its run's window;

@@ -65,7 +65,12 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     record.size = sourceSize(source.descriptor.get(), sourcePath);
     record.identity = sourceIdentity(source.descriptor.get(), sourcePath);
     record.options = options.scriptArguments();
-    const std::optional<SearchRecord> earlier = SearchRecord::load(fileSystem, *recoveryDirectory);
+    // A working folder that is not this user's own (a link, another user's) is never read,
+    // written or cleared: the search then keeps no record.
+    const bool recordable = !fileSystem.createPrivateDirectory(
+        joinPath(*recoveryDirectory, SearchRecord::kWorkingFolder));
+    const std::optional<SearchRecord> earlier =
+        recordable ? SearchRecord::load(fileSystem, *recoveryDirectory) : std::nullopt;
     const SearchResume::Offer offer = SearchResume::assess(earlier, record);
     bool resume = false;
     if (offer.kind != SearchResume::Offer::Kind::None) {
@@ -107,9 +112,11 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
             appendLog(QStringLiteral("Starting the search over; the files the earlier search recovered are kept."));
     }
     record.runs.append(SearchRecord::Run{window, foldersNowList});
-    // Read into the record above; a report of an earlier run must never pass for this one's.
-    fileSystem.removeItem(SearchRecord::progressPathIn(*recoveryDirectory));
-    record.save(fileSystem, *recoveryDirectory);
+    if (recordable) {
+        // Read into the record above; a report of an earlier run must never pass for this one's.
+        fileSystem.removeItem(SearchRecord::progressPathIn(*recoveryDirectory));
+        record.save(fileSystem, *recoveryDirectory);
+    }
 
     EngineLauncher::Handlers handlers;
     // The engine can print, or even end, before this thread has said that it started; its
@@ -148,7 +155,8 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         return;
     }
     record.namesDone = true;
-    record.save(fileSystem, *recoveryDirectory);
+    if (recordable)
+        record.save(fileSystem, *recoveryDirectory);
 
     // What was recovered before this run: a resumed search's files found again are removed.
     QList<NamesStep::Restored> kept = names.files;
@@ -159,7 +167,7 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
 
     handlers.exit = [weak = weakSelf(), queues = platform_.queues, fileSystem = platform_.fileSystem,
                      clock = platform_.clock, directory = *recoveryDirectory, started, kept = std::move(kept),
-                     removeCopies, foldersBefore = foldersNow, record, run](int status) mutable {
+                     removeCopies, foldersBefore = foldersNow, record, recordable, run](int status) mutable {
         started.wait();
         // On this thread of the launcher's, before the last scan: the list and the count the
         // run ends with hold each file once.
@@ -171,7 +179,7 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         }
         // A search that did not run to its end keeps its record, with how far it came, for a
         // later start to pick up; the script removed the record of one that did.
-        if (status != 0) {
+        if (status != 0 && recordable) {
             const auto report = fileSystem->readSmallFile(SearchRecord::progressPathIn(directory), 4096);
             if (std::holds_alternative<QByteArray>(report))
                 if (const std::optional<ViewReport> view = ViewReport::parse(std::get<QByteArray>(report)))

@@ -96,6 +96,9 @@ QString SearchRecord::lockPathIn(const QString& recoveryDirectory) {
 }
 
 std::optional<SearchRecord> SearchRecord::load(FileSystem& fileSystem, const QString& recoveryDirectory) {
+    // Read only from a working folder of this user's own, never through a link planted there.
+    if (fileSystem.createPrivateDirectory(joinPath(recoveryDirectory, kWorkingFolder)))
+        return std::nullopt;
     const auto json = fileSystem.readSmallFile(pathIn(recoveryDirectory), kLargestRecord);
     if (!std::holds_alternative<QByteArray>(json))
         return std::nullopt;
