@@ -90,8 +90,9 @@ int main(int argc, char** argv) {
         const double plain = (at - passStart) * (1 - progress.share) / progress.share;
         plainErrors.push_back(std::abs(plain - truth) / truth * 100);
     }
-    note(QStringLiteral("%1 MiB served at %2 MB/s: search took %3 s, main pass ended at %4 s; %5 estimates from "
-                        "25% to 90%")
+    note(QStringLiteral(
+             "%1 MiB served at %2 MB/s: search took %3 s, main pass ended at %4 s; %5 estimates from "
+             "25% to 90%")
              .arg(imageMiB)
              .arg(rate / 1e6, 0, 'f', 2)
              .arg(took, 0, 'f', 1)

@@ -104,12 +104,7 @@ QString engineLog(const QString& recovery) {
 
 // The mount points of this user's source views made by the script.
 QStringList views() {
-    QByteArray out;
-    runTool(u"findmnt"_s,
-            {u"-rn"_s, u"-t"_s, u"fuse.vellorin-source-view"_s, u"-O"_s, u"user_id=%1"_s.arg(::getuid()),
-             u"-o"_s, u"TARGET"_s},
-            &out);
-    return QString::fromLocal8Bit(out).split(u'\n', Qt::SkipEmptyParts).filter(u"/vellorin-views-"_s);
+    return sourceViews();
 }
 
 // The script, its helper and an engine in a folder everyone may enter, with a recovery folder.

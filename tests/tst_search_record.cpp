@@ -39,7 +39,8 @@ class SearchRecordTest : public QObject {
     // The view's report: only a whole one counts, and a position is one of the main pass,
     // inside the source.
     void theViewsReportIsReadStrictly() {
-        const auto report = ViewReport::parse("size=1000\nwindow=100\nserved=400\npass=main\nposition=2000\nblocksize=512\n");
+        const auto report =
+            ViewReport::parse("size=1000\nwindow=100\nserved=400\npass=main\nposition=2000\nblocksize=512\n");
         QVERIFY(report);
         QCOMPARE(report->size, 1000);
         QCOMPARE(report->window, 100);
@@ -157,7 +158,8 @@ class SearchRecordTest : public QObject {
         QVERIFY(!record.save(fileSystem, directory));
         QFile progress(SearchRecord::progressPathIn(directory));
         QVERIFY(progress.open(QIODevice::WriteOnly));
-        progress.write("size=1048576000\nwindow=314572800\nserved=9\npass=main\nposition=524288000\nblocksize=1024\n");
+        progress.write(
+            "size=1048576000\nwindow=314572800\nserved=9\npass=main\nposition=524288000\nblocksize=1024\n");
         progress.close();
         std::optional<SearchRecord> loaded = SearchRecord::load(fileSystem, directory);
         QVERIFY(loaded);
@@ -196,9 +198,9 @@ class SearchRecordTest : public QObject {
         PosixFileSystem fileSystem;
         FakeClock clock;
         const QString directory = scratch.path();
-        for (const QString& path : {u"recup_dir.1/f0000010.jpg"_s, u"recup_dir.2/f0000002_Report.docx"_s,
-                                    u"recup_dir.2/notes.txt"_s, u"recup_dir.3/f0000004.png"_s,
-                                    u"recup_dir.9/f0000001.jpg"_s}) {
+        for (const QString& path :
+             {u"recup_dir.1/f0000010.jpg"_s, u"recup_dir.2/f0000002_Report.docx"_s,
+              u"recup_dir.2/notes.txt"_s, u"recup_dir.3/f0000004.png"_s, u"recup_dir.9/f0000001.jpg"_s}) {
             QDir().mkpath(QFileInfo(directory + u'/' + path).path());
             QFile file(directory + u'/' + path);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -208,8 +210,10 @@ class SearchRecordTest : public QObject {
         earlier.runs = {SearchRecord::Run{0, {u"recup_dir.9"_s}},
                         SearchRecord::Run{kMiB, {u"recup_dir.1"_s, u"recup_dir.9"_s}}};
         const QSet<QString> now{u"recup_dir.1"_s, u"recup_dir.2"_s, u"recup_dir.3"_s, u"recup_dir.9"_s};
-        QList<SearchResume::Carved> carved = SearchResume::carvedFiles(fileSystem, directory, clock, earlier, now);
-        std::sort(carved.begin(), carved.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+        QList<SearchResume::Carved> carved =
+            SearchResume::carvedFiles(fileSystem, directory, clock, earlier, now);
+        std::sort(carved.begin(), carved.end(),
+                  [](const auto& a, const auto& b) { return a.start < b.start; });
         QCOMPARE(carved.size(), 3);
         QCOMPARE(carved[0].path, directory + u"/recup_dir.1/f0000010.jpg"_s);
         QCOMPARE(carved[0].start, 10 * 512);

@@ -49,11 +49,8 @@ struct Card {
     }
 };
 
-// Mount points of our source views, to find the one a run added.
 QStringList views() {
-    QByteArray out;
-    runTool(u"findmnt"_s, {u"-rn"_s, u"-t"_s, u"fuse.vellorin-source-view"_s, u"-o"_s, u"TARGET"_s}, &out);
-    return QString::fromUtf8(out).split(u'\n', Qt::SkipEmptyParts);
+    return sourceViews();
 }
 
 // Whether any program of the process group still runs (one that has ended but was not yet
@@ -93,8 +90,9 @@ struct Steered {
     // The card served at bytesPerSecond, with more of the stand-in's options.
     bool serve(const Card& card, double bytesPerSecond, const QStringList& more = {}) {
         disk.reset();
-        disk = std::make_unique<FailingDisk>(card.image, scratch.filePath(u"disk"_s),
-                                             QStringList{u"--rate"_s, QString::number(bytesPerSecond)} + more);
+        disk =
+            std::make_unique<FailingDisk>(card.image, scratch.filePath(u"disk"_s),
+                                          QStringList{u"--rate"_s, QString::number(bytesPerSecond)} + more);
         return disk->serving();
     }
     // What the source view served the engine in the last run, as it said when it ended.
@@ -143,7 +141,8 @@ struct Steered {
 void checkExactlyOnce(const QString& folder, const QStringList& want) {
     const QStringList found = visibleFileHashes(folder);
     for (const QString& hash : want)
-        QVERIFY2(found.count(hash) == 1, qPrintable(hash + u" found "_s + QString::number(found.count(hash))));
+        QVERIFY2(found.count(hash) == 1,
+                 qPrintable(hash + u" found "_s + QString::number(found.count(hash))));
 }
 
 // What the engine's folders made after folders hold, by their content.
@@ -180,8 +179,7 @@ class SearchSteeringTest : public QObject {
         const double rate = 10e6;
         // A read at 80% hangs for 14 seconds, a weak spot the drive retries.
         const qint64 stallAt = card_.size * 8 / 10;
-        QVERIFY(run.serve(card_, rate,
-                          {u"--stall"_s, u"%1-%2:14"_s.arg(stallAt).arg(stallAt + 8 * kMiB)}));
+        QVERIFY(run.serve(card_, rate, {u"--stall"_s, u"%1-%2:14"_s.arg(stallAt).arg(stallAt + 8 * kMiB)}));
         run.start();
         QVERIFY(run.waitForEnd());
         QCOMPARE(run.model->statusMessage(), u"Recovery Completed!"_s);
@@ -193,7 +191,8 @@ class SearchSteeringTest : public QObject {
         QVERIFY2(searching.size() > 20, qPrintable(QString::number(searching.size())));
         for (qsizetype i = 1; i < searching.size(); ++i)
             QVERIFY(searching[i].second.share >= searching[i - 1].second.share);
-        QVERIFY2(searching.last().second.share >= 0.97, qPrintable(QString::number(searching.last().second.share)));
+        QVERIFY2(searching.last().second.share >= 0.97,
+                 qPrintable(QString::number(searching.last().second.share)));
 
         // The moment the main pass reached a share, from the shares shown.
         const auto timeAt = [&](double share) {
@@ -202,7 +201,10 @@ class SearchSteeringTest : public QObject {
                     return at;
             return searching.last().first;
         };
-        const double end = timeAt(0.97) + 0.03 * static_cast<double>(card_.size) / rate;
+        // The disk's real pace, below the stand-in's nominal one by what each read costs on
+        // the way: the bytes the main pass read over the time it took, before the hang.
+        const double paced = 0.65 * static_cast<double>(card_.size) / (timeAt(0.75) - timeAt(0.1));
+        const double end = timeAt(0.97) + 0.03 * static_cast<double>(card_.size) / paced;
         bool unknownSeen = false;
         int judged = 0;
         for (const auto& [at, progress] : searching) {
@@ -212,14 +214,16 @@ class SearchSteeringTest : public QObject {
                 continue;
             // The rate of the last stretch against the bytes of the pass over its time so far.
             QVERIFY(progress.bytesPerSecond);
-            QVERIFY2(std::abs(*progress.bytesPerSecond - rate) <= 0.2 * rate,
+            QVERIFY2(std::abs(*progress.bytesPerSecond - paced) <= 0.2 * paced,
                      qPrintable(QString::number(*progress.bytesPerSecond)));
             if (!progress.secondsLeft)
                 continue;
             // The hang still to come is no part of what the disk's pace can tell.
             const double realLeft = end - at - 14;
             QVERIFY2(std::abs(*progress.secondsLeft - realLeft) <= 0.25 * realLeft,
-                     qPrintable(u"%1 s left said at %2 s, %3 s really"_s.arg(*progress.secondsLeft).arg(at).arg(realLeft)));
+                     qPrintable(u"%1 s left said at %2 s, %3 s really"_s.arg(*progress.secondsLeft)
+                                    .arg(at)
+                                    .arg(realLeft)));
             ++judged;
         }
         QVERIFY2(judged >= 5, qPrintable(QString::number(judged)));
@@ -245,9 +249,10 @@ class SearchSteeringTest : public QObject {
         // The question first; "Continue" changes nothing.
         run.test.alerts->answers = {1};
         run.model->requestStop();
-        QCOMPARE(run.test.alerts->shown.back(),
-                 (QStringList{u"Stop the Search"_s, u"Stop the search? The files recovered so far are kept."_s,
-                              u"Stop"_s, u"Continue"_s}));
+        QCOMPARE(
+            run.test.alerts->shown.back(),
+            (QStringList{u"Stop the Search"_s, u"Stop the search? The files recovered so far are kept."_s,
+                         u"Stop"_s, u"Continue"_s}));
         spin(300);
         QVERIFY2(run.model->isRecovering(), qPrintable(run.log().join(u"\n"_s)));
         QElapsedTimer stopping;
@@ -264,7 +269,8 @@ class SearchSteeringTest : public QObject {
         const qint64 onDisk = visibleFileHashes(run.directory).size();
         QVERIFY2(onDisk > 0, qPrintable(run.log().join(u"\n"_s)));
         QCOMPARE(run.model->recoveredFiles().size(), onDisk);
-        QVERIFY2(run.log().contains(u"Search stopped: %1 files recovered."_s.arg(onDisk)), qPrintable(run.log().join(u'\n')));
+        QVERIFY2(run.log().contains(u"Search stopped: %1 files recovered."_s.arg(onDisk)),
+                 qPrintable(run.log().join(u'\n')));
         QCOMPARE(run.test.alerts->shown.size(), std::size_t(2)); // no completion alert
 
         // Picked up: the question names the share reached, and the rest is read once.
@@ -272,7 +278,8 @@ class SearchSteeringTest : public QObject {
         run.start();
         QVERIFY(run.waitForEnd());
         const QStringList& asked = run.test.alerts->shown[2];
-        QVERIFY2(asked.value(1).startsWith(u"Resume the earlier search of "_s + run.disk->file() + u"? It had reached 5"_s),
+        QVERIFY2(asked.value(1).startsWith(u"Resume the earlier search of "_s + run.disk->file() +
+                                           u"? It had reached 5"_s),
                  qPrintable(asked.join(u'|')));
         QCOMPARE(asked.mid(2), (QStringList{u"Resume"_s, u"Start Over"_s}));
         QCOMPARE(run.model->statusMessage(), u"Recovery Completed!"_s);
@@ -299,9 +306,10 @@ class SearchSteeringTest : public QObject {
         run.test.alerts->answers = {0};
         run.start();
         QVERIFY(run.waitForEnd());
-        QVERIFY(std::any_of(run.test.alerts->shown.begin(), run.test.alerts->shown.end(), [](const QStringList& alert) {
-            return alert.mid(2) == QStringList{u"Resume"_s, u"Start Over"_s};
-        }));
+        QVERIFY(std::any_of(run.test.alerts->shown.begin(), run.test.alerts->shown.end(),
+                            [](const QStringList& alert) {
+                                return alert.mid(2) == QStringList{u"Resume"_s, u"Start Over"_s};
+                            }));
         QCOMPARE(run.model->statusMessage(), u"Recovery Completed!"_s);
         checkExactlyOnce(run.directory, card_.hashes());
         QVERIFY2(run.served() <= card_.size * 6 / 10, qPrintable(QString::number(run.served())));
@@ -322,7 +330,8 @@ class SearchSteeringTest : public QObject {
         run.start();
         QVERIFY(run.waitForEnd());
         const QStringList asked = run.test.alerts->shown.at(shownBefore);
-        QVERIFY2(asked.value(1).contains(u"cannot be resumed: the source has changed"_s), qPrintable(asked.join(u'|')));
+        QVERIFY2(asked.value(1).contains(u"cannot be resumed: the source has changed"_s),
+                 qPrintable(asked.join(u'|')));
         QCOMPARE(asked.mid(2), QStringList{u"Start Over"_s});
         QCOMPARE(run.model->statusMessage(), u"Recovery Completed!"_s);
         const QStringList again = hashesOutside(run.directory, earlierFolders);
@@ -384,7 +393,8 @@ class SearchSteeringTest : public QObject {
         QCOMPARE(model->statusMessage(), u"Recovery stopped"_s);
         const QString directory = save + u"/recovered_files"_s;
         const QStringList made = QDir(directory).entryList(QDir::Files | QDir::Hidden);
-        QVERIFY2(!made.isEmpty() && made.size() < 40, qPrintable(QString::number(made.size()) + logMessages(model->logText()).join(u"\n"_s)));
+        QVERIFY2(!made.isEmpty() && made.size() < 40,
+                 qPrintable(QString::number(made.size()) + logMessages(model->logText()).join(u"\n"_s)));
         QCOMPARE(model->recoveredFiles().size(), made.size());
         for (const QString& name : made)
             QCOMPARE(sha256Of(directory + u'/' + name), sha256Of(source + u'/' + name));

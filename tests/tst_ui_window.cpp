@@ -306,9 +306,10 @@ class WindowTest : public QObject {
         QTRY_VERIFY(view->viewModel()->isRecovering());
         services->alerts->answers = {1, 0};
         view->statusLine()->stopButton()->click();
-        QCOMPARE(services->alerts->shown.back(),
-                 (QStringList{u"Stop the Search"_s, u"Stop the search? The files recovered so far are kept."_s,
-                              u"Stop"_s, u"Continue"_s}));
+        QCOMPARE(
+            services->alerts->shown.back(),
+            (QStringList{u"Stop the Search"_s, u"Stop the search? The files recovered so far are kept."_s,
+                         u"Stop"_s, u"Continue"_s}));
         QVERIFY(view->viewModel()->isRecovering());
         view->statusLine()->stopButton()->click();
         services->gate->open();

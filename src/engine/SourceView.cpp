@@ -8,10 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -101,7 +101,8 @@ class SourceView {
     };
 
     // Serves the bytes of fd from window on.
-    SourceView(int fd, const struct stat& source, std::uint64_t total, std::uint64_t window, Progress progress)
+    SourceView(int fd, const struct stat& source, std::uint64_t total, std::uint64_t window,
+               Progress progress)
         : fd_(fd), total_(total), window_(window), size_(total - window), progress_(std::move(progress)) {
         openPipe();
         file_.st_mode = S_IFREG | 0400;
@@ -425,7 +426,8 @@ class SourceView {
         if (blockSize_ != 0)
             text += "blocksize=" + std::to_string(blockSize_) + "\n";
         const std::string temporary = progress_.file + ".new";
-        const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+        const int out =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (out < 0)
             return;
         const bool written = ::write(out, text.data(), text.size()) == static_cast<ssize_t>(text.size());
@@ -518,8 +520,10 @@ int main(int argc, char** argv) {
     }
 
     if (window >= static_cast<std::uint64_t>(size)) {
-        std::fprintf(stderr, "vellorin-source-view: the window starts at byte %llu, past the %lld bytes of the source\n",
-                     static_cast<unsigned long long>(window), static_cast<long long>(size));
+        std::fprintf(
+            stderr,
+            "vellorin-source-view: the window starts at byte %llu, past the %lld bytes of the source\n",
+            static_cast<unsigned long long>(window), static_cast<long long>(size));
         return kRefused;
     }
 

@@ -33,7 +33,8 @@ StatusLine::StatusLine(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     theme::setTextColor(detail_, theme::secondaryText());
     stop_->setObjectName(QStringLiteral("stopButton"));
     stop_->setAccessibleName(QStringLiteral("Stop"));
-    stop_->setAccessibleDescription(QStringLiteral("Stops the recovery; the files recovered so far are kept"));
+    stop_->setAccessibleDescription(
+        QStringLiteral("Stops the recovery; the files recovered so far are kept"));
     stop_->setToolTip(QStringLiteral("Stop the recovery; the files recovered so far are kept"));
     layout->addWidget(spinner_, 0, Qt::AlignVCenter);
     layout->addWidget(bar_, 0, Qt::AlignVCenter);

@@ -18,8 +18,8 @@
 
 #include <QStringDecoder>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <future>
 #include <variant>
 
@@ -67,8 +67,8 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     record.options = options.scriptArguments();
     // A working folder that is not this user's own (a link, another user's) is never read,
     // written or cleared: the search then keeps no record.
-    const bool recordable = !fileSystem.createPrivateDirectory(
-        joinPath(*recoveryDirectory, SearchRecord::kWorkingFolder));
+    const bool recordable =
+        !fileSystem.createPrivateDirectory(joinPath(*recoveryDirectory, SearchRecord::kWorkingFolder));
     const std::optional<SearchRecord> earlier =
         recordable ? SearchRecord::load(fileSystem, *recoveryDirectory) : std::nullopt;
     const SearchResume::Offer offer = SearchResume::assess(earlier, record);
@@ -76,10 +76,10 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     if (offer.kind != SearchResume::Offer::Kind::None) {
         const QString name = selectedSourceNameForRun(sourcePath);
         const bool resumable = offer.kind == SearchResume::Offer::Kind::Resume;
-        const int answer = askFromWorker(
-            QStringLiteral("Earlier Search Found"), SearchResume::question(name, offer),
-            resumable ? QStringList{QStringLiteral("Resume"), QStringLiteral("Start Over")}
-                      : QStringList{QStringLiteral("Start Over")});
+        const int answer =
+            askFromWorker(QStringLiteral("Earlier Search Found"), SearchResume::question(name, offer),
+                          resumable ? QStringList{QStringLiteral("Resume"), QStringLiteral("Start Over")}
+                                    : QStringList{QStringLiteral("Start Over")});
         resume = resumable && answer == 0;
     }
     const QSet<QString> foldersNow = CarvedCopies::engineFolders(fileSystem, *recoveryDirectory);
@@ -109,7 +109,8 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     } else {
         record.runs.clear();
         if (earlier)
-            appendLog(QStringLiteral("Starting the search over; the files the earlier search recovered are kept."));
+            appendLog(
+                QStringLiteral("Starting the search over; the files the earlier search recovered are kept."));
     }
     record.runs.append(SearchRecord::Run{window, foldersNowList});
     if (recordable) {
@@ -139,8 +140,8 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         !run->stopRequested()) {
         appendLog(QStringLiteral("Reading the file system's records of deleted files..."));
         names = NamesStep::run(
-            *platform_.engine, NamesStep::helperIn(*resourceFolder), source.descriptor.get(), *recoveryDirectory,
-            [this](const QString& line) { appendLog(line); },
+            *platform_.engine, NamesStep::helperIn(*resourceFolder), source.descriptor.get(),
+            *recoveryDirectory, [this](const QString& line) { appendLog(line); },
             [run](std::shared_ptr<EngineProcess> process) {
                 if (process)
                     run->attach(std::move(process));

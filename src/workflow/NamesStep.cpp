@@ -34,7 +34,8 @@ QString NamesStep::helperIn(const QString& resourceFolder) {
 }
 
 NamesStep::Outcome NamesStep::run(EngineLauncher& launcher, const QString& helper, int sourceDescriptor,
-                                  const QString& recoveryDirectory, const std::function<void(const QString&)>& log,
+                                  const QString& recoveryDirectory,
+                                  const std::function<void(const QString&)>& log,
                                   const std::function<void(std::shared_ptr<EngineProcess>)>& running) {
     const QString destination = joinPath(recoveryDirectory, kFolderName);
     auto reading = std::make_shared<Reading>();

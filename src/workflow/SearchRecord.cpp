@@ -76,7 +76,8 @@ std::optional<SearchRecord> SearchRecord::fromJson(const QByteArray& json) {
     record.blockSize = std::max<qint64>(0, number(object, "blockSize"));
     for (const QJsonValue& value : object.value(QStringLiteral("runs")).toArray()) {
         const QJsonObject run = value.toObject();
-        record.runs.append(Run{std::max<qint64>(0, number(run, "window")), toList(run.value(QStringLiteral("foldersBefore")))});
+        record.runs.append(Run{std::max<qint64>(0, number(run, "window")),
+                               toList(run.value(QStringLiteral("foldersBefore")))});
     }
     if (record.source.isEmpty() || record.size <= 0 || record.runs.isEmpty())
         return std::nullopt;
@@ -128,20 +129,25 @@ void SearchRecord::take(const ViewReport& report) {
         blockSize = report.blockSize;
 }
 
-SearchResume::Offer SearchResume::assess(const std::optional<SearchRecord>& earlier, const SearchRecord& current) {
+SearchResume::Offer SearchResume::assess(const std::optional<SearchRecord>& earlier,
+                                         const SearchRecord& current) {
     Offer offer;
     if (!earlier || earlier->reached <= earlier->runs.first().window)
         return offer; // nothing of the main pass was read: nothing to pick up
-    offer.share = std::clamp(static_cast<double>(earlier->reached) / static_cast<double>(earlier->size), 0.0, 1.0);
+    offer.share =
+        std::clamp(static_cast<double>(earlier->reached) / static_cast<double>(earlier->size), 0.0, 1.0);
     offer.kind = Offer::Kind::StartOverOnly;
     if (earlier->source != current.source)
         return offer.reason = QStringLiteral("it searched %1").arg(earlier->source), offer;
-    if (earlier->size != current.size || earlier->identity.isEmpty() || earlier->identity != current.identity) {
-        offer.reason = QStringLiteral("the source has changed since (its size or its first megabyte differs)");
+    if (earlier->size != current.size || earlier->identity.isEmpty() ||
+        earlier->identity != current.identity) {
+        offer.reason =
+            QStringLiteral("the source has changed since (its size or its first megabyte differs)");
         return offer;
     }
     if (earlier->options != current.options) {
-        offer.reason = QStringLiteral("the kinds of files to look for or the space to search have changed since");
+        offer.reason =
+            QStringLiteral("the kinds of files to look for or the space to search have changed since");
         return offer;
     }
     if (current.options.contains(QStringLiteral("--free-space"))) {
@@ -161,8 +167,9 @@ qint64 SearchResume::windowStart(const SearchRecord& earlier, qint64 lastCarvedS
     return start / block * block;
 }
 
-QList<SearchResume::Carved> SearchResume::carvedFiles(FileSystem& fileSystem, const QString& recoveryDirectory,
-                                                      Clock& clock, const SearchRecord& earlier,
+QList<SearchResume::Carved> SearchResume::carvedFiles(FileSystem& fileSystem,
+                                                      const QString& recoveryDirectory, Clock& clock,
+                                                      const SearchRecord& earlier,
                                                       const QSet<QString>& foldersNow) {
     // The engine names each file after the sector it starts at: "f0012345.jpg", "f0012345_name.doc".
     static const QRegularExpression kName(QStringLiteral("^[a-z]([0-9]+)(?:[._]|$)"));
@@ -172,9 +179,11 @@ QList<SearchResume::Carved> SearchResume::carvedFiles(FileSystem& fileSystem, co
         const QSet<QString> before(run.foldersBefore.begin(), run.foldersBefore.end());
         QSet<QString> after = foldersNow;
         if (i + 1 < earlier.runs.size())
-            after = QSet<QString>(earlier.runs[i + 1].foldersBefore.begin(), earlier.runs[i + 1].foldersBefore.end());
+            after = QSet<QString>(earlier.runs[i + 1].foldersBefore.begin(),
+                                  earlier.runs[i + 1].foldersBefore.end());
         for (const QString& folder : after - before) {
-            for (const RecoveredFile& file : scanRecoveredFiles(fileSystem, clock, joinPath(recoveryDirectory, folder))) {
+            for (const RecoveredFile& file :
+                 scanRecoveredFiles(fileSystem, clock, joinPath(recoveryDirectory, folder))) {
                 const QRegularExpressionMatch match = kName.match(file.name());
                 bool ok = false;
                 const qint64 sector = match.hasMatch() ? match.captured(1).toLongLong(&ok) : 0;
@@ -187,7 +196,8 @@ QList<SearchResume::Carved> SearchResume::carvedFiles(FileSystem& fileSystem, co
 }
 
 QString SearchResume::question(const QString& sourceName, const Offer& offer) {
-    const QString percent = QStringLiteral("%1%").arg(std::min(99, static_cast<int>(std::floor(offer.share * 100))));
+    const QString percent =
+        QStringLiteral("%1%").arg(std::min(99, static_cast<int>(std::floor(offer.share * 100))));
     if (offer.kind == Offer::Kind::Resume)
         return QStringLiteral("Resume the earlier search of %1? It had reached %2.").arg(sourceName, percent);
     return QStringLiteral("The earlier search of %1, which had reached %2, cannot be resumed: %3.")

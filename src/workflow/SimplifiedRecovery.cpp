@@ -139,7 +139,8 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
             if (now - lastCopyReport_ < kCopyReportInterval)
                 return;
             lastCopyReport_ = now;
-            model_.publishCopyProgress(recovered(), bytes_, std::chrono::duration<double>(now - started_).count());
+            model_.publishCopyProgress(recovered(), bytes_,
+                                       std::chrono::duration<double>(now - started_).count());
         }
 
         void reportProgress() {

@@ -1,7 +1,7 @@
+#include "workflow/RecoveredFileScan.h"
 #include "workflow/RunControl.h"
 #include "workflow/SearchFollower.h"
 #include "workflow/SearchRecord.h"
-#include "workflow/RecoveredFileScan.h"
 #include "workflow/ViewController.h"
 
 #include "platform/Alerts.h"
@@ -25,9 +25,10 @@ std::shared_ptr<RunControl> RecoveryViewModel::currentRun() const {
 void RecoveryViewModel::requestStop() {
     if (!isRecovering_)
         return;
-    const int answer = platform_.alerts->runModal(
-        QStringLiteral("Stop the Search"), QStringLiteral("Stop the search? The files recovered so far are kept."),
-        {QStringLiteral("Stop"), QStringLiteral("Continue")});
+    const int answer =
+        platform_.alerts->runModal(QStringLiteral("Stop the Search"),
+                                   QStringLiteral("Stop the search? The files recovered so far are kept."),
+                                   {QStringLiteral("Stop"), QStringLiteral("Continue")});
     if (answer == 0)
         stopRecovery();
 }
@@ -40,8 +41,9 @@ void RecoveryViewModel::stopRecovery() {
 void RecoveryViewModel::finishStoppedRecovery(const QString& recoveryDirectory) {
     stopFileMonitor();
     stopProgressFollower();
-    platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem, clock = platform_.clock,
-                                  queues = platform_.queues, disks = platform_.disks, recoveryDirectory] {
+    platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem,
+                                  clock = platform_.clock, queues = platform_.queues, disks = platform_.disks,
+                                  recoveryDirectory] {
         if (disks)
             disks->unmountStaleViews();
         if (weak.expired())
@@ -93,7 +95,8 @@ void RecoveryViewModel::endNotStarted(const QString& message) {
     });
 }
 
-int RecoveryViewModel::askFromWorker(const QString& title, const QString& message, const QStringList& buttons) {
+int RecoveryViewModel::askFromWorker(const QString& title, const QString& message,
+                                     const QStringList& buttons) {
     auto answer = std::make_shared<std::promise<int>>();
     std::future<int> answered = answer->get_future();
     platform_.queues->postMain([alerts = platform_.alerts, answer, title, message, buttons] {
@@ -111,8 +114,9 @@ bool RecoveryViewModel::settleRunningSearch(const QString& recoveryDirectory) {
         return true;
     const int answer = askFromWorker(
         QStringLiteral("A Search Is Still Running"),
-        QStringLiteral("A search started earlier is still running into %1. Stop it and start this one, or cancel "
-                       "this start?")
+        QStringLiteral(
+            "A search started earlier is still running into %1. Stop it and start this one, or cancel "
+            "this start?")
             .arg(recoveryDirectory),
         {QStringLiteral("Stop It"), QStringLiteral("Cancel")});
     if (answer != 0) {
@@ -124,9 +128,10 @@ bool RecoveryViewModel::settleRunningSearch(const QString& recoveryDirectory) {
     appendLog(QStringLiteral("Stopping the search that was still running into ") + recoveryDirectory +
               QStringLiteral("..."));
     if (!platform_.searches->stop(lock, *holder, RunControl::kStopGrace)) {
-        appendLog(QStringLiteral("The search that was still running into %1 could not be stopped; nothing was "
-                                 "started beside it.")
-                      .arg(recoveryDirectory));
+        appendLog(
+            QStringLiteral("The search that was still running into %1 could not be stopped; nothing was "
+                           "started beside it.")
+                .arg(recoveryDirectory));
         endNotStarted(QStringLiteral("Not started: a search is still running there"));
         return false;
     }
@@ -150,22 +155,22 @@ void RecoveryViewModel::startProgressFollower(const QString& recoveryDirectory) 
             auto model = weak.lock();
             if (!model)
                 return;
-            model->platform_.queues->background([weak, follower, fileSystem = model->platform_.fileSystem,
-                                                 queues = model->platform_.queues] {
-                std::optional<RecoveryProgress> progress = follower->poll(*fileSystem);
-                if (!progress)
-                    return;
-                const bool log = follower->logDue();
-                queues->postMain([weak, follower, progress = *progress, log] {
-                    auto self = weak.lock();
-                    // A look begun before the run ended is not shown after it.
-                    if (!self || self->follower_ != follower)
+            model->platform_.queues->background(
+                [weak, follower, fileSystem = model->platform_.fileSystem, queues = model->platform_.queues] {
+                    std::optional<RecoveryProgress> progress = follower->poll(*fileSystem);
+                    if (!progress)
                         return;
-                    self->setProgress(progress);
-                    if (log)
-                        self->appendLog(QStringLiteral("Progress: ") + progress.summary());
+                    const bool log = follower->logDue();
+                    queues->postMain([weak, follower, progress = *progress, log] {
+                        auto self = weak.lock();
+                        // A look begun before the run ended is not shown after it.
+                        if (!self || self->follower_ != follower)
+                            return;
+                        self->setProgress(progress);
+                        if (log)
+                            self->appendLog(QStringLiteral("Progress: ") + progress.summary());
+                    });
                 });
-            });
         });
         timer->start();
         self->progressTimer_ = std::move(timer);

@@ -94,6 +94,15 @@ bool makeFilledFatImage(const QString& image, qint64 bytes, const QStringList& f
     return filled;
 }
 
+QStringList sourceViews() {
+    QByteArray out;
+    runTool(u"findmnt"_s,
+            {u"-rn"_s, u"-t"_s, u"fuse.vellorin-source-view"_s, u"-O"_s, u"user_id=%1"_s.arg(::getuid()),
+             u"-o"_s, u"TARGET"_s},
+            &out);
+    return QString::fromLocal8Bit(out).split(u'\n', Qt::SkipEmptyParts).filter(u"/vellorin-views-"_s);
+}
+
 bool makeSpreadFatImage(const QString& image, qint64 bytes, const QStringList& files) {
     // What the file system itself takes (its tables and the files' own bytes) is left free.
     qint64 taken = bytes / 16;

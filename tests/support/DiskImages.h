@@ -37,6 +37,9 @@ bool makeSpreadFatImage(const QString& image, qint64 bytes, const QStringList& f
 // A zip archive holding one file, stored uncompressed; no zip program is needed.
 bool makeZip(const QString& path, const QString& name, const QByteArray& data);
 
+// Where this user's source views are mounted now, to find the one a run added.
+QStringList sourceViews();
+
 // A disk with bad places: vellorin-standin-failing-disk serving image as file() until this
 // ends. arguments are the stand-in's options, such as {"--bad", "16777216"} for a disk that
 // fails from 16 MiB on.

@@ -165,8 +165,9 @@ struct TestPlatform {
 
     Platform platform() const {
         return Platform{
-            gate,   fileSystem, alerts,    workspace, clock, std::make_shared<FakeFolders>(scratch),
-            panels, settings,   resources, engine,    disks, blockDevices, searches};
+            gate,    fileSystem, alerts,    workspace, clock, std::make_shared<FakeFolders>(scratch),
+            panels,  settings,   resources, engine,    disks, blockDevices,
+            searches};
     }
 };
 
