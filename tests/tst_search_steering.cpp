@@ -101,6 +101,8 @@ struct Steered {
         return last ? last->served : 0;
     }
     void start() {
+        // The last run's report stays behind until the new run clears it; it is not this run's.
+        QFile::remove(SearchRecord::progressPathIn(directory));
         model = RecoveryViewModel::create(test.platform());
         ScanOptions options = model->scanOptions();
         options.namesFirst = false; // carving alone: each picture is found by the engine
@@ -321,7 +323,9 @@ class SearchSteeringTest : public QObject {
         // Killed again, and then the card changes in its first megabyte: only a fresh start.
         run.start();
         QVERIFY(run.waitForShare(0.3, card_.size));
-        ::kill(-static_cast<pid_t>(run.holder()->pid), SIGKILL);
+        const std::optional<RunningSearches::Holder> again = run.holder();
+        QVERIFY(again);
+        ::kill(-static_cast<pid_t>(again->pid), SIGKILL);
         QVERIFY(run.waitForEnd());
         QFile image(card_.image);
         QVERIFY(image.open(QIODevice::ReadWrite));
