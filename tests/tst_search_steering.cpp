@@ -323,9 +323,9 @@ class SearchSteeringTest : public QObject {
         // Killed again, and then the card changes in its first megabyte: only a fresh start.
         run.start();
         QVERIFY(run.waitForShare(0.3, card_.size));
-        const std::optional<RunningSearches::Holder> again = run.holder();
-        QVERIFY(again);
-        ::kill(-static_cast<pid_t>(again->pid), SIGKILL);
+        const std::optional<RunningSearches::Holder> third = run.holder();
+        QVERIFY(third);
+        ::kill(-static_cast<pid_t>(third->pid), SIGKILL);
         QVERIFY(run.waitForEnd());
         QFile image(card_.image);
         QVERIFY(image.open(QIODevice::ReadWrite));
