@@ -56,29 +56,26 @@ void RecoveryViewModel::finishStoppedRecovery(const QString& recoveryDirectory) 
             const qint64 count = files.size();
             self->applyRecoveredFiles(std::move(files));
             self->setRecoveredCount(count);
-            self->setIsRecovering(false);
             self->recoveryProcess_.reset();
-            self->setProgress({});
-            self->appendLog(QStringLiteral("Search stopped: %1 files recovered.").arg(count));
-            self->setStatusMessage(QStringLiteral("Recovery stopped"));
-            self->setStatusColor(StatusColor::Orange);
-            self->releaseSecurityScopedAccess();
+            self->showStopped(count);
         });
     });
 }
 
 void RecoveryViewModel::finishStoppedCopy(qint64 copied) {
     platform_.queues->postMain([weak = weakSelf(), copied] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->setIsRecovering(false);
-        self->setProgress({});
-        self->appendLog(QStringLiteral("Search stopped: %1 files recovered.").arg(copied));
-        self->setStatusMessage(QStringLiteral("Recovery stopped"));
-        self->setStatusColor(StatusColor::Orange);
-        self->releaseSecurityScopedAccess();
+        if (auto self = weak.lock())
+            self->showStopped(copied);
     });
+}
+
+void RecoveryViewModel::showStopped(qint64 recovered) {
+    setIsRecovering(false);
+    setProgress({});
+    appendLog(QStringLiteral("Search stopped: %1 files recovered.").arg(recovered));
+    setStatusMessage(QStringLiteral("Recovery stopped"));
+    setStatusColor(StatusColor::Orange);
+    releaseSecurityScopedAccess();
 }
 
 void RecoveryViewModel::endNotStarted(const QString& message) {

@@ -226,6 +226,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void publishCopyProgress(qint64 files, qint64 bytes, double seconds);
     // The end of a run that could not start because a search still runs there.
     void endNotStarted(const QString& message);
+    // The end every stopped run shows, main thread.
+    void showStopped(qint64 recovered);
     QString selectedSourceNameForRun(const QString& sourcePath);
 
     Platform platform_;
