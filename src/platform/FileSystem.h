@@ -64,6 +64,17 @@ class FileSystem {
     virtual std::variant<QByteArray, Error> contentDigest(const QString& path) = 0;
     // Whether two regular files hold the same bytes, read side by side; links are not followed.
     virtual std::variant<bool, Error> sameContent(const QString& first, const QString& second) = 0;
+    // A fast 128-bit digest (XXH3) of a regular file's content, to find files that may be the
+    // same; a link is not followed. Not for telling files apart from a hostile writer's.
+    virtual std::variant<QByteArray, Error> fastDigest(const QString& path) = 0;
+    // At most limit bytes from the start of a regular file, never read through a link.
+    virtual std::variant<QByteArray, Error> readHead(const QString& path, qint64 limit) = 0;
+    // Renames an item within one file system; never replaces anything at the destination.
+    virtual std::optional<Error> moveItem(const QString& from, const QString& to) = 0;
+    // Removes a folder only when it is empty (and not a link).
+    virtual std::optional<Error> removeEmptyFolder(const QString& path) = 0;
+    // Whether anything, a dangling link too, has this name.
+    virtual bool entryExists(const QString& path) = 0;
 
     // Access to a folder the user picked: granted when it exists and may be read and entered.
     virtual bool startAccessing(const QString& path) = 0;

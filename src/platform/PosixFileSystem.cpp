@@ -1,5 +1,7 @@
 #include "platform/PosixFileSystem.h"
 
+#include "platform/FastDigest.h"
+
 #include "platform/FileCopier.h"
 #include "platform/TreeWalk.h"
 
@@ -7,10 +9,13 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 #include <vector>
 
@@ -118,7 +123,10 @@ std::variant<QByteArray, Error> PosixFileSystem::readSmallFile(const QString& pa
         ::close(fd);
         return Error::fromErrno(err);
     }
-    QByteArray data(static_cast<qsizetype>(limit) + 1, Qt::Uninitialized);
+    // Room for what the file held when looked at, and some growth since, not for the limit:
+    // a generous limit must not cost its size in memory. One byte more tells a file too large.
+    const qint64 room = std::min<qint64>(limit, static_cast<qint64>(status.st_size) + 65536);
+    QByteArray data(static_cast<qsizetype>(room) + 1, Qt::Uninitialized);
     qsizetype have = 0;
     while (have < data.size()) {
         const ssize_t n = ::read(fd, data.data() + have, static_cast<size_t>(data.size() - have));
@@ -134,7 +142,7 @@ std::variant<QByteArray, Error> PosixFileSystem::readSmallFile(const QString& pa
         have += n;
     }
     ::close(fd);
-    if (have > limit)
+    if (have > room)
         return Error::fromErrno(EFBIG);
     data.truncate(have);
     return data;
@@ -240,6 +248,12 @@ struct OpenFile {
 
 constexpr std::size_t kCompareChunk = 1 << 20;
 
+// Small files, the most of a search's output, are read in one piece no larger than
+// themselves: a megabyte cleared for each would cost more than reading them.
+std::size_t chunkFor(std::int64_t size) {
+    return static_cast<std::size_t>(std::clamp<std::int64_t>(size + 1, 4096, kCompareChunk));
+}
+
 } // namespace
 
 std::variant<QByteArray, Error> PosixFileSystem::contentDigest(const QString& path) {
@@ -261,7 +275,7 @@ std::variant<bool, Error> PosixFileSystem::sameContent(const QString& first, con
         return Error::fromErrno(one.error ? one.error : other.error);
     if (one.size != other.size)
         return false;
-    std::vector<char> left(kCompareChunk), right(kCompareChunk);
+    std::vector<char> left(chunkFor(one.size)), right(chunkFor(one.size));
     for (;;) {
         const ssize_t got = one.fill(left), gotOther = other.fill(right);
         if (got < 0 || gotOther < 0)
@@ -271,6 +285,70 @@ std::variant<bool, Error> PosixFileSystem::sameContent(const QString& first, con
         if (got == 0)
             return true;
     }
+}
+
+std::variant<QByteArray, Error> PosixFileSystem::fastDigest(const QString& path) {
+    OpenFile file(nativePath(path));
+    if (file.error)
+        return Error::fromErrno(file.error);
+    FastDigest digest;
+    std::vector<char> buffer(chunkFor(file.size));
+    for (ssize_t got; (got = file.fill(buffer)) > 0;)
+        digest.add(buffer.data(), static_cast<std::size_t>(got));
+    if (file.error)
+        return Error::fromErrno(file.error);
+    return digest.result();
+}
+
+std::variant<QByteArray, Error> PosixFileSystem::readHead(const QString& path, qint64 limit) {
+    OpenFile file(nativePath(path));
+    if (file.error)
+        return Error::fromErrno(file.error);
+    std::vector<char> buffer(static_cast<std::size_t>(std::clamp<std::int64_t>(
+        std::min<std::int64_t>(limit, file.size), 0, std::numeric_limits<int>::max())));
+    const ssize_t got = file.fill(buffer);
+    if (got < 0)
+        return Error::fromErrno(file.error);
+    return QByteArray(buffer.data(), static_cast<qsizetype>(got));
+}
+
+std::optional<Error> PosixFileSystem::moveItem(const QString& from, const QString& to) {
+    const std::string source = nativePath(from), target = nativePath(to);
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return std::nullopt;
+    if (errno != EINVAL && errno != ENOSYS)
+        return Error::fromErrno(errno);
+    // A file system that cannot refuse to replace: a hard link cannot replace either, and
+    // where there are none, the check just before the rename is the best there is.
+    if (::link(source.c_str(), target.c_str()) == 0) {
+        ::unlink(source.c_str());
+        return std::nullopt;
+    }
+    if (errno == EEXIST)
+        return Error::fromErrno(EEXIST);
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0)
+        return Error::fromErrno(EEXIST);
+    if (::rename(source.c_str(), target.c_str()) != 0)
+        return Error::fromErrno(errno);
+    return std::nullopt;
+}
+
+std::optional<Error> PosixFileSystem::removeEmptyFolder(const QString& path) {
+    const std::string native = nativePath(path);
+    struct stat st {};
+    if (::lstat(native.c_str(), &st) != 0)
+        return Error::fromErrno(errno);
+    if (!S_ISDIR(st.st_mode))
+        return Error::fromErrno(ENOTDIR);
+    if (::rmdir(native.c_str()) != 0)
+        return Error::fromErrno(errno);
+    return std::nullopt;
+}
+
+bool PosixFileSystem::entryExists(const QString& path) {
+    struct stat st {};
+    return ::lstat(nativePath(path).c_str(), &st) == 0;
 }
 
 std::optional<FileId> PosixFileSystem::fileId(const QString& path) {

@@ -18,6 +18,11 @@ class PosixFileSystem : public FileSystem {
     QStringList childFolders(const QString& path) override;
     std::variant<QByteArray, Error> contentDigest(const QString& path) override;
     std::variant<bool, Error> sameContent(const QString& first, const QString& second) override;
+    std::variant<QByteArray, Error> fastDigest(const QString& path) override;
+    std::variant<QByteArray, Error> readHead(const QString& path, qint64 limit) override;
+    std::optional<Error> moveItem(const QString& from, const QString& to) override;
+    std::optional<Error> removeEmptyFolder(const QString& path) override;
+    bool entryExists(const QString& path) override;
     bool startAccessing(const QString& path) override;
     void stopAccessing(const QString& path) override;
     std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override;

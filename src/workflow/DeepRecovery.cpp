@@ -267,6 +267,8 @@ void RecoveryViewModel::handleEngineExit(int exitStatus, const QString& recovery
         queues->postMain([weak, files = std::move(files), exitStatus, recoveryDirectory]() mutable {
             if (auto self = weak.lock()) {
                 self->applyRecoveredFiles(std::move(files));
+                if (exitStatus == 0)
+                    self->setDeepResultsDirectory(recoveryDirectory);
                 self->completeRecovery(exitStatus, recoveryDirectory);
             }
         });

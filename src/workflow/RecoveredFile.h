@@ -23,6 +23,13 @@ class RecoveredFile {
     const QString& path() const { return path_; }
     std::int64_t size() const { return size_; }
     const QDateTime& date() const { return date_; }
+    // The same file, and the same row, under another name: moved on disk by the user's wish.
+    RecoveredFile movedTo(QString name, QString path) const {
+        RecoveredFile moved = *this;
+        moved.name_ = std::move(name);
+        moved.path_ = std::move(path);
+        return moved;
+    }
 
   private:
     QUuid id_;

@@ -70,6 +70,7 @@ void RecoveryViewModel::resetForRecovery() {
     setScannedCount(0);
     setProgress({});
     setRecoveredFiles({});
+    setDeepResultsDirectory({});
     clearLog();
 }
 

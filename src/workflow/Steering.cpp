@@ -49,7 +49,7 @@ void RecoveryViewModel::finishStoppedRecovery(const QString& recoveryDirectory) 
         if (weak.expired())
             return;
         QList<RecoveredFile> files = scanRecoveredFiles(*fileSystem, *clock, recoveryDirectory);
-        queues->postMain([weak, files = std::move(files)]() mutable {
+        queues->postMain([weak, files = std::move(files), recoveryDirectory]() mutable {
             auto self = weak.lock();
             if (!self)
                 return;
@@ -58,6 +58,7 @@ void RecoveryViewModel::finishStoppedRecovery(const QString& recoveryDirectory) 
             self->setRecoveredCount(count);
             self->recoveryProcess_.reset();
             self->showStopped(count);
+            self->setDeepResultsDirectory(recoveryDirectory);
         });
     });
 }

@@ -85,6 +85,31 @@ void RecoveryViewModel::setProgress(const RecoveryProgress& progress) {
     emit changed();
 }
 
+void RecoveryViewModel::setDeepResultsDirectory(const QString& directory) {
+    if (directory == deepResultsDirectory_)
+        return;
+    deepResultsDirectory_ = directory;
+    emit deepResultsDirectoryChanged();
+    emit changed();
+}
+
+void RecoveryViewModel::relocateRecoveredFiles(const QHash<QString, QString>& moves) {
+    if (moves.isEmpty())
+        return;
+    QList<RecoveredFile> files = recoveredFiles_;
+    bool moved = false;
+    for (RecoveredFile& file : files) {
+        const auto to = moves.constFind(file.path());
+        if (to == moves.cend())
+            continue;
+        const qsizetype slash = to->lastIndexOf(QLatin1Char('/'));
+        file = file.movedTo(to->mid(slash + 1), *to);
+        moved = true;
+    }
+    if (moved)
+        setRecoveredFiles(std::move(files));
+}
+
 void RecoveryViewModel::setIsRecovering(bool on) {
     isRecovering_ = on;
     emit isRecoveringChanged();

@@ -6,6 +6,7 @@
 #include "workflow/RecoveryProgress.h"
 #include "workflow/ScanOptions.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -43,6 +44,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     Q_PROPERTY(QString selectedSourceName READ selectedSourceName NOTIFY selectedSourceNameChanged)
     Q_PROPERTY(bool deepRecoveryAvailable READ deepRecoveryAvailable NOTIFY deepRecoveryAvailableChanged)
     Q_PROPERTY(vellorin::RecoveryProgress progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(QString deepResultsDirectory READ deepResultsDirectory NOTIFY deepResultsDirectoryChanged)
 
   public:
     enum class StatusColor { Primary, Red, Blue, Orange, Green };
@@ -75,6 +77,12 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     const RecoveryProgress& progress() const { return progress_; }
     // Kept for later launches as well.
     void setScanOptions(const ScanOptions& options);
+    // The recovery folder of the last deep run, once it has ended completed or stopped; empty
+    // before, while a run goes on, and after a run that failed or copied file by file.
+    const QString& deepResultsDirectory() const { return deepResultsDirectory_; }
+    // The listed files that were moved on disk (old path to new), main thread: each keeps its
+    // row, under its new name.
+    void relocateRecoveredFiles(const QHash<QString, QString>& moves);
 
     // Not published.
     const std::shared_ptr<EngineProcess>& recoveryProcess() const { return recoveryProcess_; }
@@ -144,6 +152,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void deepRecoveryAvailableChanged();
     void scanOptionsChanged();
     void progressChanged();
+    void deepResultsDirectoryChanged();
     // Emitted for any published change, after the property's own signal.
     void changed();
     // Finer signals for views that follow the state incrementally. Each comes just before
@@ -169,6 +178,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void prependRecoveredFile(RecoveredFile file);
     void setRecoveredFiles(QList<RecoveredFile> files);
     void setProgress(const RecoveryProgress& progress);
+    void setDeepResultsDirectory(const QString& directory);
     template <typename Value> void releaseOffMainThread(Value value);
 
     // Simplified recovery steps, main thread.
@@ -249,6 +259,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     std::optional<QString> sourceScopedURL_;
     std::optional<QString> outputScopedURL_;
     RecoveryProgress progress_;
+    QString deepResultsDirectory_;
     std::unique_ptr<QTimer> progressTimer_;
     std::shared_ptr<SearchFollower> follower_;
     mutable std::mutex runMutex_;

@@ -1,0 +1,91 @@
+#include "workflow/FileKinds.h"
+
+#include <QHash>
+
+namespace vellorin {
+
+namespace {
+
+struct KindEndings {
+    FileKind kind;
+    std::initializer_list<const char*> endings;
+};
+
+// The endings the engine gives what it carves, and the usual ones of files restored under
+// their own names. An ending of two families (Ogg, RIFF) goes where it is most often found.
+const std::array<KindEndings, 5> kEndings{{
+    {FileKind::Pictures,
+     {"jpg", "jpeg", "jpe", "jfif", "png", "gif", "bmp", "tif", "tiff", "webp", "heic", "heif", "avif",
+      "svg", "ico",  "pcx", "psd",  "xcf", "cr2", "cr3", "crw", "nef",  "nrw",  "arw",  "srf",  "sr2",
+      "dng", "raf",  "orf", "rw2",  "mrw", "x3f", "pef", "erf", "kdc",  "dcr",  "3fr",  "jp2",  "tga"}},
+    {FileKind::Videos,
+     {"mov", "mp4", "m4v", "3gp",  "3g2", "mkv", "webm", "avi",  "mpg", "mpeg", "m2v", "vob", "wmv",
+      "asf", "flv", "f4v", "m2ts", "mts", "ts",  "rm",   "rmvb", "swf", "dv",   "ogv", "mxf"}},
+    {FileKind::Audio, {"mp3", "flac", "ogg", "oga", "opus", "wav", "wma", "m4a", "m4b", "aac", "mid", "midi",
+                       "aif", "aiff", "amr", "ape", "wv",   "au",  "ra",  "caf", "mka", "ac3", "dts"}},
+    {FileKind::Documents,
+     {"pdf", "doc",  "docx", "dot",  "xls",  "xlsx",  "ppt",  "pptx",    "odt", "ods", "odp",
+      "odg", "rtf",  "txt",  "md",   "csv",  "tsv",   "html", "htm",     "xml", "ps",  "eps",
+      "djv", "djvu", "wpd",  "epub", "mobi", "pages", "key",  "numbers", "tex", "json"}},
+    {FileKind::Archives,
+     {"zip", "rar", "7z",  "gz",  "tgz", "bz2", "tbz2", "xz",   "txz", "zst", "lz",  "lzma",
+      "tar", "cab", "lzh", "arj", "xar", "iso", "dmg",  "cpio", "deb", "rpm", "jar", "apk"}},
+}};
+
+QHash<QString, FileKind> makeLookup() {
+    QHash<QString, FileKind> lookup;
+    for (const KindEndings& entry : kEndings)
+        for (const char* ending : entry.endings)
+            lookup.insert(QString::fromLatin1(ending), entry.kind);
+    return lookup;
+}
+
+} // namespace
+
+FileKind kindOfName(QStringView name) {
+    static const QHash<QString, FileKind> lookup = makeLookup();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    // ".jpg" alone is a hidden file's name, not an ending; "x." has none.
+    if (dot <= 0 || dot + 1 >= name.size() || name.size() - dot > 9)
+        return FileKind::Other;
+    const QString ending = name.mid(dot + 1).toString().toLower();
+    return lookup.value(ending, FileKind::Other);
+}
+
+QString kindName(FileKind kind) {
+    switch (kind) {
+    case FileKind::Pictures:
+        return QStringLiteral("Pictures");
+    case FileKind::Videos:
+        return QStringLiteral("Videos");
+    case FileKind::Audio:
+        return QStringLiteral("Audio");
+    case FileKind::Documents:
+        return QStringLiteral("Documents");
+    case FileKind::Archives:
+        return QStringLiteral("Archives");
+    case FileKind::Other:
+        break;
+    }
+    return QStringLiteral("Other");
+}
+
+std::optional<FileFamily> familyOfKind(FileKind kind) {
+    switch (kind) {
+    case FileKind::Pictures:
+        return FileFamily::Pictures;
+    case FileKind::Videos:
+        return FileFamily::Videos;
+    case FileKind::Audio:
+        return FileFamily::Audio;
+    case FileKind::Documents:
+        return FileFamily::Documents;
+    case FileKind::Archives:
+        return FileFamily::Archives;
+    case FileKind::Other:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace vellorin
