@@ -66,6 +66,7 @@ struct SeenSettings final : Settings {
 struct NoWorkspace final : Workspace {
     void openFolder(const QString&) override {}
     void revealFile(const QString&) override {}
+    void openFile(const QString&) override {}
 };
 
 Platform windowPlatform() {

@@ -23,7 +23,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QListView>
+#include <QToolButton>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -292,11 +295,15 @@ class WindowTest : public QObject {
         QCOMPARE(named, (QStringList{u"beach.jpg, 3 KB"_s, u"notes.txt, 7 bytes"_s, u"song.mp3, 1.5 MB"_s}));
         // The list joins the tab order; Down moves on and Return opens the file under focus.
         steps->sourceButton()->setFocus(Qt::TabFocusReason);
-        QCOMPARE(tabCycle(), controls.mid(1) << list << steps->sourceButton());
+        // After the steps: the kind filter that is on, the order, the search, then the rows.
+        RecoveredFilesPanel* panel = view->recoveredFilesPanel();
+        QCOMPARE(tabCycle(), controls.mid(1) << static_cast<QWidget*>(panel->kindButtons().first())
+                                             << panel->orderBox() << panel->searchField() << list
+                                             << steps->sourceButton());
         QTest::keyClick(list, Qt::Key_Down);
         QTest::keyClick(list, Qt::Key_Return);
-        QCOMPARE(services->workspace->revealed,
-                 QStringList{view->viewModel()->recoveredFiles().at(1).path()});
+        QCOMPARE(services->workspace->openedFiles, QStringList{view->viewModel()->recoveredFiles().at(1).path()});
+        QVERIFY(services->workspace->revealed.isEmpty());
     }
 
     // Stop asks first; "Continue" goes on, "Stop" ends the run with what it has, in orange.

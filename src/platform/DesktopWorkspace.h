@@ -10,6 +10,11 @@ class DesktopWorkspace final : public Workspace {
   public:
     void openFolder(const QString& path) override;
     void revealFile(const QString& path) override;
+    void openFile(const QString& path) override;
+
+    // Whether a file of this content type may be handed to its default application: never
+    // one the desktop would run (scripts, executables, launchers, installers).
+    static bool opensSafely(const QString& mimeType, const QStringList& parents);
 };
 
 } // namespace vellorin

@@ -9,6 +9,7 @@
 #include "ui/StatusLine.h"
 #include "ui/StepsPanel.h"
 #include "ui/Theme.h"
+#include "workflow/ResultsSorting.h"
 #include "workflow/ViewController.h"
 
 #include <QCheckBox>
@@ -24,7 +25,8 @@ namespace vellorin {
 
 ContentView::ContentView(Platform platform, QWidget* parent)
     : QWidget(parent), settings_(platform.settings),
-      viewModel_(RecoveryViewModel::create(std::move(platform))) {
+      viewModel_(RecoveryViewModel::create(std::move(platform))),
+      sorting_(ResultsSorting::create(viewModel_)) {
     setPalette(theme::darkPalette());
     setAutoFillBackground(false);
 
@@ -52,19 +54,22 @@ ContentView::ContentView(Platform platform, QWidget* parent)
 
     steps_ = new StepsPanel(viewModel_, column_);
     layout->addWidget(steps_);
-    statusLine_ = new StatusLine(viewModel_, column_);
+    statusLine_ = new StatusLine(viewModel_, sorting_, column_);
     layout->addWidget(statusLine_);
 
     // Both panels live as long as the view and follow the state while hidden, so that
     // switching to the log never has to lay out a long log from scratch.
     logPanel_ = new LogPanel(viewModel_, column_);
-    filesPanel_ = new RecoveredFilesPanel(viewModel_, column_);
+    filesPanel_ = new RecoveredFilesPanel(viewModel_, sorting_, column_);
     layout->addWidget(logPanel_, 1);
     layout->addWidget(filesPanel_, 1);
     layout->addStretch(0);
     logPanel_->hide();
 
     connect(steps_, &StepsPanel::showLogToggled, this, &ContentView::setShowLog);
+    // No new run into a folder whose files are being moved.
+    connect(sorting_.get(), &ResultsSorting::changed, steps_,
+            [this] { steps_->setEnabled(!sorting_->isBusy()); });
     RecoveryViewModel* model = viewModel_.get();
     for (auto signal :
          {&RecoveryViewModel::selectedDrivePathChanged, &RecoveryViewModel::selectedSourceNameChanged,

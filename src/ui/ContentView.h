@@ -17,6 +17,7 @@ class LogPanel;
 
 class RecoveredFilesPanel;
 class RecoveryViewModel;
+class ResultsSorting;
 class StatusCard;
 class StatusLine;
 class StepsPanel;
@@ -32,6 +33,7 @@ class ContentView : public QWidget {
     ~ContentView() override;
 
     const std::shared_ptr<RecoveryViewModel>& viewModel() const { return viewModel_; }
+    const std::shared_ptr<ResultsSorting>& sorting() const { return sorting_; }
     bool showLog() const { return showLog_; }
     void setShowLog(bool on);
 
@@ -64,6 +66,7 @@ class ContentView : public QWidget {
 
     std::shared_ptr<Settings> settings_;
     std::shared_ptr<RecoveryViewModel> viewModel_;
+    std::shared_ptr<ResultsSorting> sorting_;
     bool showLog_ = false;
     bool showOnboarding_ = false;
     QWidget* column_;

@@ -2,11 +2,15 @@
 
 #include "ui/RecoveredFilesModel.h"
 #include "ui/Theme.h"
+#include "ui/ThumbnailCache.h"
+#include "workflow/FileKinds.h"
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <cmath>
 
 namespace vellorin {
 
@@ -17,6 +21,8 @@ constexpr int kPaddingX = 8; // inside the row, before the icon and after the li
 constexpr int kPaddingY = 2; // the row's own padding, top and bottom
 constexpr int kCellY = 5;    // the inset list's cell padding
 constexpr int kIconSide = 18;
+constexpr int kIconColumn = RecoveredFileRow::kThumbnailSide;
+constexpr qreal kThumbnailRadius = 3;
 constexpr int kSpacing = 8;
 
 QPixmap tinted(const QIcon& icon, int side, const QColor& color, qreal dpr) {
@@ -36,6 +42,10 @@ RecoveredFileRow::RecoveredFileRow(QObject* parent)
     icon_ = tinted(theme::icon(QStringLiteral("doc")), kIconSide, theme::accent(), qApp->devicePixelRatio());
 }
 
+void RecoveredFileRow::setThumbnails(ThumbnailCache* cache) {
+    thumbnails_ = cache;
+}
+
 QRect RecoveredFileRow::openLinkRect(const QRect& rowRect) const {
     const QFontMetrics metrics(linkFont_);
     const int width = metrics.horizontalAdvance(QStringLiteral("Open")) + 8;
@@ -43,9 +53,17 @@ QRect RecoveredFileRow::openLinkRect(const QRect& rowRect) const {
     return {right - width + 1, rowRect.top(), width, rowRect.height()};
 }
 
-QSize RecoveredFileRow::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+int RecoveredFileRow::contentHeight() const {
     const int text = QFontMetrics(nameFont_).height() + 2 + QFontMetrics(sizeFont_).height();
-    return {200, std::max(text, kIconSide) + 2 * (kPaddingY + kCellY)};
+    return std::max(text, kIconSide);
+}
+
+int RecoveredFileRow::thumbnailSide() const {
+    return std::min(kIconColumn, contentHeight());
+}
+
+QSize RecoveredFileRow::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
+    return {200, contentHeight() + 2 * (kPaddingY + kCellY)};
 }
 
 void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -70,11 +88,15 @@ void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
     const QRect content =
         row.adjusted(kPaddingX, kPaddingY + kCellY - 1, -kPaddingX, -(kPaddingY + kCellY - 1));
-    const QRect iconRect(content.left(), content.center().y() - kIconSide / 2, kIconSide, kIconSide);
-    painter->drawPixmap(iconRect, icon_);
+    const QString fileName = index.data(Qt::DisplayRole).toString();
+    const QRect column(content.left(), content.top(), kIconColumn, content.height());
+    if (!drawThumbnail(painter, column, fileName, index))
+        painter->drawPixmap(QRect(column.left() + (kIconColumn - kIconSide) / 2,
+                                  content.center().y() - kIconSide / 2, kIconSide, kIconSide),
+                            icon_);
 
     const QRect link = openLinkRect(option.rect);
-    const int textLeft = iconRect.right() + 1 + kSpacing;
+    const int textLeft = column.right() + 1 + kSpacing;
     const int textRight = link.left() - kSpacing;
     const QFontMetrics nameMetrics(nameFont_);
     const QFontMetrics sizeMetrics(sizeFont_);
@@ -83,8 +105,7 @@ void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& opti
 
     painter->setFont(nameFont_);
     painter->setPen(theme::primaryText());
-    const QString name = nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
-                                                std::max(0, textRight - textLeft));
+    const QString name = nameMetrics.elidedText(fileName, Qt::ElideMiddle, std::max(0, textRight - textLeft));
     painter->drawText(QRect(textLeft, top, textRight - textLeft, nameMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter, name);
     painter->setFont(sizeFont_);
@@ -99,6 +120,37 @@ void RecoveredFileRow::paint(QPainter* painter, const QStyleOptionViewItem& opti
     painter->setPen(theme::accent());
     painter->drawText(link, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("Open"));
     painter->restore();
+}
+
+bool RecoveredFileRow::drawThumbnail(QPainter* painter, const QRect& column, const QString& fileName,
+                                     const QModelIndex& index) const {
+    if (!thumbnails_ || kindOfName(fileName) != FileKind::Pictures)
+        return false;
+    const std::optional<QImage> thumbnail =
+        thumbnails_->thumbnail(index.data(RecoveredFilesModel::PathRole).toString());
+    if (!thumbnail || thumbnail->isNull())
+        return false;
+    const int box = std::min(kIconColumn, column.height());
+    QSizeF size = thumbnail->deviceIndependentSize();
+    if (size.width() > box || size.height() > box)
+        size.scale(box, box, Qt::KeepAspectRatio);
+    // On whole device pixels, so that a thumbnail decoded at the screen's size is copied
+    // pixel for pixel rather than blurred across two.
+    const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    const QPointF middle = QRectF(column).center();
+    const QPointF corner(std::round((middle.x() - size.width() / 2) * dpr) / dpr,
+                         std::round((middle.y() - size.height() / 2) * dpr) / dpr);
+    const QRectF target(corner, size);
+    // The picture as the fill of a rounded rectangle: a clip would leave the corners jagged.
+    QBrush brush(*thumbnail);
+    brush.setTransform(
+        QTransform::fromTranslate(target.left(), target.top())
+            .scale(target.width() / thumbnail->width(), target.height() / thumbnail->height()));
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(brush);
+    painter->drawRoundedRect(target, kThumbnailRadius, kThumbnailRadius);
+    return true;
 }
 
 bool RecoveredFileRow::editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,

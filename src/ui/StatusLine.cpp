@@ -2,6 +2,7 @@
 
 #include "ui/ProgressSpinner.h"
 #include "ui/Theme.h"
+#include "workflow/ResultsSorting.h"
 #include "workflow/ViewController.h"
 
 #include <QHBoxLayout>
@@ -13,10 +14,11 @@
 
 namespace vellorin {
 
-StatusLine::StatusLine(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent)
-    : QWidget(parent), viewModel_(std::move(viewModel)), spinner_(new ProgressSpinner(this)),
-      bar_(new QProgressBar(this)), message_(new QLabel(this)), detail_(new QLabel(this)),
-      stop_(new QPushButton(QStringLiteral("Stop"), this)) {
+StatusLine::StatusLine(std::shared_ptr<RecoveryViewModel> viewModel, std::shared_ptr<ResultsSorting> sorting,
+                       QWidget* parent)
+    : QWidget(parent), viewModel_(std::move(viewModel)), sorting_(std::move(sorting)),
+      spinner_(new ProgressSpinner(this)), bar_(new QProgressBar(this)), message_(new QLabel(this)),
+      detail_(new QLabel(this)), stop_(new QPushButton(QStringLiteral("Stop"), this)) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 4, 0);
     layout->setSpacing(10);
@@ -45,6 +47,7 @@ StatusLine::StatusLine(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* pa
     for (auto signal : {&RecoveryViewModel::isRecoveringChanged, &RecoveryViewModel::statusMessageChanged,
                         &RecoveryViewModel::statusColorChanged, &RecoveryViewModel::progressChanged})
         connect(model, signal, this, &StatusLine::refresh);
+    connect(sorting_.get(), &ResultsSorting::changed, this, &StatusLine::refresh);
     connect(stop_, &QPushButton::clicked, this, [this] { viewModel_->requestStop(); });
     refresh();
 }
@@ -60,6 +63,19 @@ void StatusLine::refresh() {
 }
 
 void StatusLine::refreshProgress() {
+    if (sorting_->isBusy()) {
+        // Sorting the results after the run: its own share, beside the run's last status.
+        spinner_->setVisible(false);
+        bar_->setVisible(true);
+        bar_->setValue(std::min(99, static_cast<int>(std::floor(sorting_->share() * 100))));
+        bar_->setAccessibleDescription(sorting_->progressText());
+        detail_->setVisible(true);
+        if (detail_->text() != sorting_->progressText()) {
+            detail_->setText(sorting_->progressText());
+            detail_->setAccessibleName(sorting_->progressText());
+        }
+        return;
+    }
     const bool recovering = viewModel_->isRecovering();
     const RecoveryProgress& progress = viewModel_->progress();
     const bool shared = recovering && progress.phase == RecoveryProgress::Phase::Searching;

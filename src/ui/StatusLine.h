@@ -12,12 +12,14 @@ namespace vellorin {
 
 class ProgressSpinner;
 class RecoveryViewModel;
+class ResultsSorting;
 
 // The status message in its colour, behind a spinner while a recovery runs, or a progress bar
 // once the share of the search is known; beside it how far the run has come, and Stop.
 class StatusLine : public QWidget {
   public:
-    explicit StatusLine(std::shared_ptr<RecoveryViewModel> viewModel, QWidget* parent = nullptr);
+    StatusLine(std::shared_ptr<RecoveryViewModel> viewModel, std::shared_ptr<ResultsSorting> sorting,
+               QWidget* parent = nullptr);
 
     QLabel* messageLabel() const { return message_; }
     ProgressSpinner* spinner() const { return spinner_; }
@@ -30,6 +32,7 @@ class StatusLine : public QWidget {
     void refreshProgress();
 
     std::shared_ptr<RecoveryViewModel> viewModel_;
+    std::shared_ptr<ResultsSorting> sorting_;
     ProgressSpinner* spinner_;
     QProgressBar* bar_;
     QLabel* message_;

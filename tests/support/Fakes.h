@@ -49,7 +49,8 @@ struct FakeAlerts final : Alerts {
 struct RecordingWorkspace final : Workspace {
     void openFolder(const QString& path) override { opened.append(path); }
     void revealFile(const QString& path) override { revealed.append(path); }
-    QStringList opened, revealed;
+    void openFile(const QString& path) override { openedFiles.append(path); }
+    QStringList opened, revealed, openedFiles;
 };
 
 // The time of the system, or the one a test fixed.

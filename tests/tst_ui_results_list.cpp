@@ -1,0 +1,204 @@
+// Finding things in the recovered-files list: kind filters with their counts, the orders and
+// the search by name, over recorded entries, while files keep arriving.
+
+#include "support/Fakes.h"
+#include "ui/RecoveredFilesModel.h"
+#include "ui/RecoveredFilesPanel.h"
+#include "workflow/ResultsSorting.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+#include <QtTest>
+
+namespace vellorin {
+// Publishes lists as the output-folder monitor and the simplified copy do.
+class FileMonitorProbe {
+  public:
+    static void apply(RecoveryViewModel& model, QList<RecoveredFile> files) {
+        model.applyRecoveredFiles(std::move(files));
+    }
+    static void prepend(RecoveryViewModel& model, RecoveredFile file) {
+        model.prependRecoveredFile(std::move(file));
+    }
+};
+} // namespace vellorin
+
+using namespace vellorin;
+using namespace vellorin::test;
+
+namespace {
+
+RecoveredFile file(const QString& name, qint64 size) {
+    return RecoveredFile(name, u"/r/"_s + name, size, QDateTime::currentDateTimeUtc());
+}
+
+// Newest first, as the monitor lists them.
+QList<RecoveredFile> recorded() {
+    return {file(u"IMG_10.JPG"_s, 300),   file(u"song.mp3"_s, 5000),  file(u"IMG_2.jpg"_s, 300),
+            file(u"report.pdf"_s, 800),   file(u"clip.mp4"_s, 90000), file(u"backup.zip"_s, 7000),
+            file(u"img_1.png"_s, 100),    file(u"f0001.xyz"_s, 10),   file(u"Notes.txt"_s, 20),
+            file(u"holiday.heic"_s, 4000)};
+}
+
+struct ListFixture {
+    QTemporaryDir scratch;
+    TestPlatform test{scratch.path()};
+    std::shared_ptr<RecoveryViewModel> model = RecoveryViewModel::create(test.platform());
+    std::shared_ptr<ResultsSorting> sorting = ResultsSorting::create(model);
+    RecoveredFilesPanel panel{model, sorting};
+
+    RecoveredFilesModel& rows() const { return *panel.model(); }
+    QStringList shown() const {
+        QStringList names;
+        for (int row = 0; row < rows().rowCount(); ++row)
+            names << rows().index(row).data().toString();
+        return names;
+    }
+    QStringList listed() const {
+        QStringList names;
+        for (const RecoveredFile& each : model->recoveredFiles())
+            names << each.name();
+        return names;
+    }
+    QToolButton* kind(int index) const { return panel.kindButtons().at(index); }
+    // Waits for the worker that filters and sorts.
+    bool settled() const {
+        QTest::qWait(0);
+        return QTest::qWaitFor([&] { return !rows().isBusy(); }, 5000);
+    }
+};
+
+} // namespace
+
+class ResultsListTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void filtersOrdersAndSearchesWithoutTouchingTheList() {
+        ListFixture f;
+        FileMonitorProbe::apply(*f.model, recorded());
+        QVERIFY(f.settled());
+        const QStringList listed = f.listed();
+        QCOMPARE(f.shown(), listed);
+        QCOMPARE(f.panel.headerLabel()->text(), u"Recovered Files (10)"_s);
+        QVERIFY(!f.panel.showingLabel()->isVisibleTo(&f.panel));
+        QStringList labels;
+        for (QToolButton* button : f.panel.kindButtons()) {
+            labels << button->text();
+            QCOMPARE(button->accessibleName(), button->text());
+        }
+        QCOMPARE(labels, (QStringList{u"All (10)"_s, u"Pictures (4)"_s, u"Videos (1)"_s, u"Audio (1)"_s,
+                                      u"Documents (2)"_s, u"Archives (1)"_s, u"Other (1)"_s}));
+
+        // Pictures, newest first; then by name as people count, case aside.
+        f.kind(1)->click();
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown(),
+                 (QStringList{u"IMG_10.JPG"_s, u"IMG_2.jpg"_s, u"img_1.png"_s, u"holiday.heic"_s}));
+        QCOMPARE(f.panel.showingLabel()->text(), u"showing 4"_s);
+        QCOMPARE(f.panel.headerLabel()->text(), u"Recovered Files (10)"_s);
+        f.panel.orderBox()->setCurrentIndex(1);
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown(),
+                 (QStringList{u"holiday.heic"_s, u"img_1.png"_s, u"IMG_2.jpg"_s, u"IMG_10.JPG"_s}));
+
+        // Every kind, largest first, equal sizes newest first; then grouped by kind.
+        f.kind(0)->click();
+        f.panel.orderBox()->setCurrentIndex(2);
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown().mid(0, 5), (QStringList{u"clip.mp4"_s, u"backup.zip"_s, u"song.mp3"_s,
+                                                   u"holiday.heic"_s, u"report.pdf"_s}));
+        QCOMPARE(f.shown().mid(5, 2), (QStringList{u"IMG_10.JPG"_s, u"IMG_2.jpg"_s}));
+        f.panel.orderBox()->setCurrentIndex(3);
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown(), (QStringList{u"IMG_10.JPG"_s, u"IMG_2.jpg"_s, u"img_1.png"_s, u"holiday.heic"_s,
+                                         u"clip.mp4"_s, u"song.mp3"_s, u"report.pdf"_s, u"Notes.txt"_s,
+                                         u"backup.zip"_s, u"f0001.xyz"_s}));
+
+        // The search narrows as it is typed, in any case; cleared, everything is back.
+        QTest::keyClicks(f.panel.searchField(), u"im"_s);
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown().size(), 3);
+        QTest::keyClicks(f.panel.searchField(), u"G_1"_s);
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown(), (QStringList{u"IMG_10.JPG"_s, u"img_1.png"_s}));
+        QCOMPARE(f.panel.showingLabel()->text(), u"showing 2"_s);
+        f.panel.searchField()->clear();
+        f.panel.orderBox()->setCurrentIndex(0);
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown(), listed);
+        QVERIFY(!f.panel.showingLabel()->isVisibleTo(&f.panel));
+        // None of it touched the list of record.
+        QCOMPARE(f.listed(), listed);
+    }
+
+    // Files that arrive while a filter is on go where the order puts them, or only into the
+    // counts; a new list keeps the row that is current, and a file moved on disk keeps its row.
+    void filesArrivingWhileAFilterIsOn() {
+        ListFixture f;
+        FileMonitorProbe::apply(*f.model, recorded());
+        f.kind(1)->click();
+        f.panel.orderBox()->setCurrentIndex(1);
+        QVERIFY(f.settled());
+
+        FileMonitorProbe::prepend(*f.model, file(u"IMG_3.jpg"_s, 50));
+        FileMonitorProbe::prepend(*f.model, file(u"minutes.pdf"_s, 50));
+        QCOMPARE(f.shown(), (QStringList{u"holiday.heic"_s, u"img_1.png"_s, u"IMG_2.jpg"_s, u"IMG_3.jpg"_s,
+                                         u"IMG_10.JPG"_s}));
+        QCOMPARE(f.kind(0)->text(), u"All (12)"_s);
+        QCOMPARE(f.kind(1)->text(), u"Pictures (5)"_s);
+        QCOMPARE(f.kind(4)->text(), u"Documents (3)"_s);
+        QCOMPARE(f.panel.headerLabel()->text(), u"Recovered Files (12)"_s);
+        QCOMPARE(f.panel.showingLabel()->text(), u"showing 5"_s);
+
+        // Files arriving while the worker sorts are not lost when its result lands.
+        f.panel.orderBox()->setCurrentIndex(2);
+        FileMonitorProbe::prepend(*f.model, file(u"IMG_4.jpg"_s, 1 << 20));
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown().first(), u"IMG_4.jpg"_s);
+        QCOMPARE(f.shown().size(), 6);
+
+        // The monitor's next list: the current row stays on its file.
+        QListView* list = f.panel.listView();
+        list->setCurrentIndex(f.rows().index(f.shown().indexOf(u"IMG_2.jpg"_s)));
+        QList<RecoveredFile> next = f.model->recoveredFiles();
+        next.prepend(file(u"IMG_99.jpg"_s, 2 << 20));
+        next.prepend(file(u"talk.mp3"_s, 10));
+        FileMonitorProbe::apply(*f.model, next);
+        QVERIFY(f.settled());
+        QCOMPARE(f.shown().size(), 7);
+        QCOMPARE(f.shown().first(), u"IMG_99.jpg"_s);
+        QCOMPARE(list->currentIndex().data().toString(), u"IMG_2.jpg"_s);
+
+        // Sorted into a folder on disk: the same row, its new name.
+        f.model->relocateRecoveredFiles({{u"/r/IMG_2.jpg"_s, u"/r/Pictures/2023/2023-02-13 18.46.14.jpg"_s}});
+        QVERIFY(f.settled());
+        QCOMPARE(list->currentIndex().data().toString(), u"2023-02-13 18.46.14.jpg"_s);
+        QCOMPARE(list->currentIndex().data(RecoveredFilesModel::PathRole).toString(),
+                 u"/r/Pictures/2023/2023-02-13 18.46.14.jpg"_s);
+    }
+
+    // The controls say what they are to assistive technology, and sorting is offered only
+    // once a deep search has ended.
+    void controlsAreNamedAndSortingWaitsForADeepSearch() {
+        ListFixture f;
+        QCOMPARE(f.panel.orderBox()->accessibleName(), u"Sort by"_s);
+        QCOMPARE(f.panel.searchField()->accessibleName(), u"Search by name"_s);
+        QCOMPARE(f.panel.sortButton()->accessibleName(), u"Sort into Folders"_s);
+        QCOMPARE(f.panel.undoButton()->accessibleName(), u"Undo Sorting"_s);
+        QStringList orders;
+        for (int i = 0; i < f.panel.orderBox()->count(); ++i)
+            orders << f.panel.orderBox()->itemText(i);
+        QCOMPARE(orders, (QStringList{u"Newest first"_s, u"Name"_s, u"Size (largest first)"_s, u"Kind"_s}));
+        FileMonitorProbe::apply(*f.model, recorded());
+        QVERIFY(!f.sorting->canSort() && !f.panel.sortButton()->isEnabled());
+    }
+};
+
+QTEST_MAIN(ResultsListTest)
+#include "tst_ui_results_list.moc"
