@@ -23,10 +23,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QListView>
-#include <QToolButton>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,6 +33,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 
 using namespace vellorin;
@@ -297,12 +296,13 @@ class WindowTest : public QObject {
         steps->sourceButton()->setFocus(Qt::TabFocusReason);
         // After the steps: the kind filter that is on, the order, the search, then the rows.
         RecoveredFilesPanel* panel = view->recoveredFilesPanel();
-        QCOMPARE(tabCycle(), controls.mid(1) << static_cast<QWidget*>(panel->kindButtons().first())
-                                             << panel->orderBox() << panel->searchField() << list
-                                             << steps->sourceButton());
+        QCOMPARE(tabCycle(), controls.mid(1)
+                                 << static_cast<QWidget*>(panel->kindButtons().first()) << panel->orderBox()
+                                 << panel->searchField() << list << steps->sourceButton());
         QTest::keyClick(list, Qt::Key_Down);
         QTest::keyClick(list, Qt::Key_Return);
-        QCOMPARE(services->workspace->openedFiles, QStringList{view->viewModel()->recoveredFiles().at(1).path()});
+        QCOMPARE(services->workspace->openedFiles,
+                 QStringList{view->viewModel()->recoveredFiles().at(1).path()});
         QVERIFY(services->workspace->revealed.isEmpty());
     }
 
