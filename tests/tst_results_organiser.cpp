@@ -30,7 +30,8 @@ namespace {
 QStringList treeWithHashes(const QString& root) {
     QStringList entries;
     for (const QString& relative : listTree(root)) {
-        if (relative.startsWith(u'.') || relative.contains(u"/."_s) || QFileInfo(root + u'/' + relative).isDir())
+        if (relative.startsWith(u'.') || relative.contains(u"/."_s) ||
+            QFileInfo(root + u'/' + relative).isDir())
             continue;
         entries.append(relative + u' ' + QString::fromLatin1(sha256Of(root + u'/' + relative)));
     }
