@@ -26,7 +26,6 @@ namespace vellorin {
 
 namespace {
 
-constexpr int kThumbnailSide = 32;
 // A few screens of thumbnails of 32 points at twice the pixels: about 1,500 of them.
 constexpr qint64 kThumbnailBytes = 24ll << 20;
 // Rows above and below the screen whose thumbnails are decoded before they are scrolled to.
@@ -38,7 +37,7 @@ RecoveredFilesPanel::RecoveredFilesPanel(std::shared_ptr<RecoveryViewModel> view
                                          std::shared_ptr<ResultsSorting> sorting, QWidget* parent)
     : PanelSurface(0.9, 12, parent), viewModel_(std::move(viewModel)), sorting_(std::move(sorting)),
       model_(new RecoveredFilesModel(viewModel_, this)), row_(new RecoveredFileRow(this)),
-      thumbnails_(new ThumbnailCache(kThumbnailSide, qApp->devicePixelRatio(), kThumbnailBytes, this)),
+      thumbnails_(new ThumbnailCache(row_->thumbnailSide(), qApp->devicePixelRatio(), kThumbnailBytes, this)),
       header_(new QLabel(this)), showing_(new QLabel(this)),
       scanning_(new QLabel(QStringLiteral("Scanning..."), this)),
       empty_(new QLabel(QStringLiteral("No files recovered yet. Start a scan to see results here."), this)),
