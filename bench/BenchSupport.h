@@ -59,6 +59,47 @@ class FixedResources final : public Resources {
     std::optional<QString> folder_;
 };
 
+// Records the time between consecutive turns of the event loop, and how many exceeded a bound.
+class TurnGaps {
+  public:
+    explicit TurnGaps(double overMs = 50.0) : overMs_(overMs) {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            const double gap = (now - last_) / 1e6;
+            last_ = now;
+            longest_ = std::max(longest_, gap);
+            ++turns_;
+            if (gap > overMs_)
+                ++over_;
+        });
+    }
+    void start() {
+        longest_ = 0;
+        turns_ = over_ = 0;
+        clock_.start();
+        last_ = 0;
+        timer_.start();
+    }
+    // The longest gap since start().
+    double stop() {
+        timer_.stop();
+        return longest_;
+    }
+    double longestMs() const { return longest_; }
+    qint64 turns() const { return turns_; }
+    qint64 over() const { return over_; }
+
+  private:
+    double overMs_;
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    double longest_ = 0;
+    qint64 turns_ = 0;
+    qint64 over_ = 0;
+};
+
 // The production services, with the alerts answered and the resource folder chosen by the
 // benchmark: none runs the simplified recovery, the build's share/vellorin the deep one.
 // Before the QApplication: the process set up as main() sets up the application (its

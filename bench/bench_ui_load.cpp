@@ -41,6 +41,7 @@
 #include <thread>
 
 using namespace vellorin;
+using vellorin::bench::TurnGaps;
 
 namespace {
 
@@ -76,42 +77,6 @@ Platform windowPlatform() {
     p.workspace = std::make_shared<NoWorkspace>();
     return p;
 }
-
-// Records the time between consecutive turns of the event loop.
-class TurnGaps {
-  public:
-    TurnGaps() {
-        timer_.setInterval(0);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            const double gap = (now - last_) / 1e6;
-            last_ = now;
-            longest_ = std::max(longest_, gap);
-            ++turns_;
-            if (gap > kGapGoalMs)
-                ++over_;
-        });
-    }
-    void start() {
-        longest_ = 0;
-        turns_ = over_ = 0;
-        clock_.start();
-        last_ = 0;
-        timer_.start();
-    }
-    void stop() { timer_.stop(); }
-    double longestMs() const { return longest_; }
-    qint64 turns() const { return turns_; }
-    qint64 over() const { return over_; }
-
-  private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    double longest_ = 0;
-    qint64 turns_ = 0;
-    qint64 over_ = 0;
-};
 
 // What the machine itself does to a ready thread: a thread that only sleeps a millisecond at
 // a time records how late it wakes. A loop gap that this thread also sees (a virtual machine
@@ -205,7 +170,7 @@ int main(int argc, char** argv) {
     }
 
     // The baseline: the same loop with nothing arriving.
-    TurnGaps gaps;
+    TurnGaps gaps(kGapGoalMs);
     gaps.start();
     QElapsedTimer idle;
     idle.start();

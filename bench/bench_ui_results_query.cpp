@@ -41,35 +41,6 @@ namespace {
 
 constexpr double kStallGoalMs = 30.0;
 
-// The longest time between two turns of the event loop while it runs.
-class TurnGaps {
-  public:
-    TurnGaps() {
-        timer_.setInterval(0);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            longest_ = std::max(longest_, (now - last_) / 1e6);
-            last_ = now;
-        });
-    }
-    void start() {
-        longest_ = 0;
-        clock_.start();
-        last_ = 0;
-        timer_.start();
-    }
-    double stop() {
-        timer_.stop();
-        return longest_;
-    }
-
-  private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    double longest_ = 0;
-};
-
 void turnFor(int milliseconds) {
     QElapsedTimer timer;
     timer.start();

@@ -34,6 +34,7 @@
 #include <memory>
 
 using namespace vellorin;
+using vellorin::bench::TurnGaps;
 using vellorin::bench::note;
 
 namespace {
@@ -45,37 +46,6 @@ constexpr int kPagesPerFrame = 2; // a fling, well past what can be decoded on t
 constexpr int kLookEveryPages = 120;
 constexpr int kLookMs = 400;
 constexpr int kOriginals = 6;
-
-// Records the time between consecutive turns of the event loop.
-class TurnGaps {
-  public:
-    TurnGaps() {
-        timer_.setInterval(0);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.nsecsElapsed();
-            longest_ = std::max(longest_, (now - last_) / 1e6);
-            last_ = now;
-            ++turns_;
-        });
-    }
-    void start() {
-        longest_ = 0;
-        turns_ = 0;
-        clock_.start();
-        last_ = 0;
-        timer_.start();
-    }
-    void stop() { timer_.stop(); }
-    double longestMs() const { return longest_; }
-    qint64 turns() const { return turns_; }
-
-  private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    double longest_ = 0;
-    qint64 turns_ = 0;
-};
 
 // A 12-megapixel photograph as a camera card holds it: a few megabytes of JPEG with edges
 // and texture, so that decoding costs what a real one does.
