@@ -146,12 +146,24 @@ RecoveredFilesPanel::RecoveredFilesPanel(std::shared_ptr<RecoveryViewModel> view
     connect(row_, &RecoveredFileRow::openRequested, this, &RecoveredFilesPanel::reveal);
     // Return or Enter on the current row, and a double click, open the file itself.
     connect(list_, &QListView::activated, this, &RecoveredFilesPanel::open);
+    // The counts are said once per turn of the event loop: a copy lists thousands of files a
+    // second, and each must cost the window no more than its row.
+    auto* countSoon = new QTimer(this);
+    countSoon->setSingleShot(true);
+    countSoon->setInterval(0);
+    connect(countSoon, &QTimer::timeout, this, [this] {
+        refreshHeader();
+        refreshKinds();
+    });
+    const auto count = [countSoon] {
+        if (!countSoon->isActive())
+            countSoon->start();
+    };
     for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(model_, signal, this, &RecoveredFilesPanel::refreshHeader);
-    connect(model_, &QAbstractItemModel::modelReset, this, &RecoveredFilesPanel::refreshHeader);
-    connect(viewModel_.get(), &RecoveryViewModel::recoveredFilesChanged, this,
-            &RecoveredFilesPanel::refreshHeader);
-    connect(model_, &RecoveredFilesModel::kindCountsChanged, this, &RecoveredFilesPanel::refreshKinds);
+        connect(model_, signal, countSoon, count);
+    connect(model_, &QAbstractItemModel::modelReset, countSoon, count);
+    connect(viewModel_.get(), &RecoveryViewModel::recoveredFilesChanged, countSoon, count);
+    connect(model_, &RecoveredFilesModel::kindCountsChanged, countSoon, count);
     connect(viewModel_.get(), &RecoveryViewModel::isRecoveringChanged, this,
             &RecoveredFilesPanel::refreshRecovering);
     connect(kindGroup_, &QButtonGroup::idClicked, this, &RecoveredFilesPanel::applyQuery);
@@ -167,7 +179,10 @@ RecoveredFilesPanel::RecoveredFilesPanel(std::shared_ptr<RecoveryViewModel> view
     prefetchSoon->setSingleShot(true);
     prefetchSoon->setInterval(0);
     connect(prefetchSoon, &QTimer::timeout, this, &RecoveredFilesPanel::prefetch);
-    const auto schedule = [prefetchSoon] { prefetchSoon->start(); };
+    const auto schedule = [prefetchSoon] {
+        if (!prefetchSoon->isActive())
+            prefetchSoon->start();
+    };
     connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, prefetchSoon, schedule);
     connect(model_, &QAbstractItemModel::rowsInserted, prefetchSoon, schedule);
     connect(model_, &QAbstractItemModel::modelReset, prefetchSoon, schedule);

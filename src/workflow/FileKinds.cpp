@@ -1,6 +1,7 @@
 #include "workflow/FileKinds.h"
 
-#include <QHash>
+#include <string_view>
+#include <unordered_map>
 
 namespace vellorin {
 
@@ -32,24 +33,38 @@ const std::array<KindEndings, 5> kEndings{{
       "tar", "cab", "lzh", "arj", "xar", "iso", "dmg",  "cpio", "deb", "rpm", "jar", "apk"}},
 }};
 
-QHash<QString, FileKind> makeLookup() {
-    QHash<QString, FileKind> lookup;
+constexpr qsizetype kLongestEnding = 8;
+
+std::unordered_map<std::string_view, FileKind> makeLookup() {
+    std::unordered_map<std::string_view, FileKind> lookup;
     for (const KindEndings& entry : kEndings)
         for (const char* ending : entry.endings)
-            lookup.insert(QString::fromLatin1(ending), entry.kind);
+            lookup.emplace(ending, entry.kind);
     return lookup;
 }
 
 } // namespace
 
 FileKind kindOfName(QStringView name) {
-    static const QHash<QString, FileKind> lookup = makeLookup();
+    // Asked for every file a search lists, on the main thread: no allocation.
+    static const std::unordered_map<std::string_view, FileKind> lookup = makeLookup();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     // ".jpg" alone is a hidden file's name, not an ending; "x." has none.
-    if (dot <= 0 || dot + 1 >= name.size() || name.size() - dot > 9)
+    const qsizetype length = name.size() - dot - 1;
+    if (dot <= 0 || length <= 0 || length > kLongestEnding)
         return FileKind::Other;
-    const QString ending = name.mid(dot + 1).toString().toLower();
-    return lookup.value(ending, FileKind::Other);
+    char ending[kLongestEnding];
+    for (qsizetype i = 0; i < length; ++i) {
+        const char16_t c = name.at(dot + 1 + i).unicode();
+        if (c >= u'A' && c <= u'Z')
+            ending[i] = static_cast<char>(c - u'A' + u'a');
+        else if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9'))
+            ending[i] = static_cast<char>(c);
+        else
+            return FileKind::Other; // every known ending is plain letters and digits
+    }
+    const auto found = lookup.find(std::string_view(ending, static_cast<std::size_t>(length)));
+    return found == lookup.end() ? FileKind::Other : found->second;
 }
 
 QString kindName(FileKind kind) {
