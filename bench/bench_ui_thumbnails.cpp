@@ -34,8 +34,8 @@
 #include <memory>
 
 using namespace vellorin;
-using vellorin::bench::TurnGaps;
 using vellorin::bench::note;
+using vellorin::bench::TurnGaps;
 
 namespace {
 
