@@ -61,7 +61,7 @@ QByteArray noiseJpeg(int seed, int side) {
 QStringList makeOutput(const QString& dir, int files) {
     QList<QByteArray> pictures;
     for (int i = 0; i < 64; ++i)
-        pictures.append(noiseJpeg(i, 200 + i % 8));
+        pictures.append(noiseJpeg(i, 300 + i % 8));
     QStringList written;
     QRandomGenerator random(20261208);
     QByteArray previous;
