@@ -171,16 +171,34 @@ class ResultsOrganiserTest : public QObject {
         QCOMPARE(sorted.moves.size(), 14);
         QCOMPARE(organiser.state(), ResultsOrganiser::State::Sorted);
 
-        // Once is enough: a second sort changes nothing.
+        // Once is enough: a second sort with nothing new changes nothing.
+        QVERIFY(!organiser.hasUnsortedFiles());
         const ResultsOrganiser::Summary again = organiser.sort();
         QVERIFY(again.error && again.moves.isEmpty());
         QCOMPARE(pathsOf(treeWithHashes(output.dir)), expected);
 
+        // A search resumed afterwards carves more: it is sorted beside the earlier files, a
+        // copy of one of them set aside, and one undo puts back both sortings.
+        const QString four = output.dir + u"/recup_dir.4/"_s;
+        QVERIFY(QDir().mkpath(four));
+        QVERIFY(writeJpeg(four + u"f0003000.jpg"_s, 30, "2023:02:13 18:46:14"));
+        QVERIFY(
+            QFile::copy(output.dir + u"/Pictures/2021/2021-07-01 09.00.00.jpg"_s, four + u"f0003100.jpg"_s));
+        QStringList withResumed = before + treeWithHashes(output.dir).filter(u"recup_dir.4/"_s);
+        withResumed.sort();
+        QVERIFY(organiser.hasUnsortedFiles());
+        const ResultsOrganiser::Summary resumed = organiser.sort();
+        QCOMPARE(ResultsOrganiser::sortedLine(resumed),
+                 u"Sorted 1 file: 1 picture; 1 duplicate set aside."_s);
+        QVERIFY(QFileInfo::exists(output.dir + u"/Pictures/2023/2023-02-13 18.46.14 (3).jpg"_s));
+        QVERIFY(QFileInfo::exists(output.dir + u"/Duplicates/f0003100.jpg"_s));
+        QVERIFY(!QFileInfo::exists(four));
+
         const ResultsOrganiser::Summary undone = organiser.undo();
         QVERIFY(!undone.error);
         QCOMPARE(ResultsOrganiser::undoneLine(undone),
-                 u"Sorting undone: 14 files are back where the search left them."_s);
-        QCOMPARE(treeWithHashes(output.dir), before);
+                 u"Sorting undone: 16 files are back where the search left them."_s);
+        QCOMPARE(treeWithHashes(output.dir), withResumed);
         QVERIFY(!QFileInfo::exists(ResultsOrganiser::journalPathIn(output.dir)));
         for (const QString& folder : {u"Pictures"_s, u"Videos"_s, u"Duplicates"_s, u"Other"_s})
             QVERIFY2(!QFileInfo::exists(output.dir + u'/' + folder), qPrintable(folder));

@@ -226,9 +226,12 @@ void RecoveredFilesPanel::refreshKinds() {
 }
 
 void RecoveredFilesPanel::refreshSorting() {
-    sortButton_->setVisible(!viewModel_->deepResultsDirectory().isEmpty() && !sorting_->canUndo());
+    // "Sort into Folders" while there is something to sort (or nothing sorted yet), "Undo
+    // Sorting" once something is: both after a search resumed into a sorted folder.
+    const bool deep = !viewModel_->deepResultsDirectory().isEmpty();
+    sortButton_->setVisible(deep && (sorting_->hasUnsortedFiles() || !sorting_->isSorted()));
     sortButton_->setEnabled(sorting_->canSort());
-    undoButton_->setVisible(sorting_->canUndo() || (sorting_->isBusy() && sortButton_->isHidden()));
+    undoButton_->setVisible(deep && sorting_->isSorted());
     undoButton_->setEnabled(sorting_->canUndo());
 }
 

@@ -114,6 +114,28 @@ QString ResultsOrganiser::journalPathIn(const QString& recoveryDirectory) {
                     QStringLiteral("sorting.journal"));
 }
 
+bool ResultsOrganiser::hasUnsortedFiles() {
+    class FirstFile final : public WalkVisitor {
+      public:
+        void visitFile(const WalkEntry& entry) override {
+            found = found || (!entry.isSymlink && entry.relativePath.find('/') == std::string_view::npos);
+        }
+        void folderError(std::string_view, const Error&) override {}
+        void entryError(std::string_view, const Error&) override {}
+        bool walkEnded() const override { return found; }
+        bool found = false;
+    };
+    for (const QString& folder : fileSystem_.childFolders(directory_)) {
+        if (!isEngineFolderName(folder))
+            continue;
+        FirstFile visitor;
+        fileSystem_.walk(absolute(folder), WalkOptions{}, visitor);
+        if (visitor.found)
+            return true;
+    }
+    return false;
+}
+
 bool ResultsOrganiser::isEngineFolderName(const QString& name) {
     static const QRegularExpression pattern(QStringLiteral("^recup_dir\\.([1-9][0-9]{0,8})$"));
     return pattern.match(name).hasMatch();
@@ -257,7 +279,7 @@ ResultsOrganiser::Summary ResultsOrganiser::settle() {
     return summary;
 }
 
-QList<ResultsOrganiser::Move> ResultsOrganiser::plan(const Progress& progress) {
+QList<ResultsOrganiser::Move> ResultsOrganiser::plan(const Progress& progress, const QList<Move>& earlier) {
     static const QRegularExpression carvedName(QStringLiteral("^f([0-9]{1,18})"));
     std::vector<Carved> carved;
     for (const QString& folder : fileSystem_.childFolders(directory_)) {
@@ -285,8 +307,9 @@ QList<ResultsOrganiser::Move> ResultsOrganiser::plan(const Progress& progress) {
 
     // Duplicates: only files of one size can be the same; those are read, and a digest's
     // match is confirmed byte for byte, since the media's bytes may have been made to collide.
-    // The copy kept is one restored under its real name, else the first the engine carved.
-    std::map<qint64, std::vector<int>> bySize; // index into carved; restored files as -1 - index
+    // The copy kept is one restored under its real name or sorted before, else the first the
+    // engine carved.
+    std::map<qint64, std::vector<int>> bySize; // index into carved; kept files as -1 - index
     QList<QString> restored;
     if (fileSystem_.isDirectory(absolute(kDeletedFiles))) {
         ListVisitor visitor(fileSystem_, false);
@@ -296,6 +319,19 @@ QList<ResultsOrganiser::Move> ResultsOrganiser::plan(const Progress& progress) {
             bySize[size].push_back(-1 - static_cast<int>(restored.size() - 1));
         }
     }
+    // Files sorted by an earlier run stay where they are, like restored ones.
+    if (!earlier.isEmpty())
+        for (const FileKind kind : kAllFileKinds) {
+            const QString folder = kindName(kind);
+            if (!fileSystem_.isDirectory(absolute(folder)))
+                continue;
+            ListVisitor visitor(fileSystem_, false);
+            fileSystem_.walk(absolute(folder), WalkOptions{}, visitor);
+            for (auto& [relative, size] : visitor.files) {
+                restored.append(joinPath(folder, relative));
+                bySize[size].push_back(-1 - static_cast<int>(restored.size() - 1));
+            }
+        }
     for (std::size_t i = 0; i < carved.size(); ++i)
         bySize[carved[i].size].push_back(static_cast<int>(i));
     std::vector<bool> duplicate(carved.size(), false);
@@ -382,21 +418,25 @@ ResultsOrganiser::Summary ResultsOrganiser::sort(const Progress& progress) {
     summary.duplicates = 0;
     if (summary.error)
         return summary;
-    if (state() == State::Sorted) {
-        summary.error = Error::fromErrno(EEXIST);
-        summary.error->description = QStringLiteral("The recovered files are sorted already.");
-        return summary;
-    }
+    // A search resumed after a sorting adds files to the engine's folders: they are sorted
+    // beside the earlier ones, and one undo puts back both.
+    const auto journal = readJournal();
+    const QList<Move> earlier = journal && journal->state == State::Sorted ? journal->moves : QList<Move>();
     if (auto failed =
             fileSystem_.createPrivateDirectory(joinPath(directory_, SearchRecord::kWorkingFolder))) {
         summary.error = failed;
         return summary;
     }
-    const QList<Move> moves = plan(progress);
-    if (moves.isEmpty())
+    const QList<Move> moves = plan(progress, earlier);
+    if (moves.isEmpty()) {
+        if (!earlier.isEmpty()) {
+            summary.error = Error::fromErrno(EEXIST);
+            summary.error->description = QStringLiteral("The recovered files are sorted already.");
+        }
         return summary;
+    }
     // Written whole before the first move: a run cut short is completed from it.
-    if (auto failed = writeJournal(Journal{State::Sorting, moves})) {
+    if (auto failed = writeJournal(Journal{State::Sorting, earlier + moves})) {
         summary.error = failed;
         return summary;
     }
@@ -407,7 +447,7 @@ ResultsOrganiser::Summary ResultsOrganiser::sort(const Progress& progress) {
             progress(planned + done, 2 * planned);
     });
     removeEmptyEngineFolders(moves);
-    summary.error = writeJournal(Journal{State::Sorted, moves});
+    summary.error = writeJournal(Journal{State::Sorted, earlier + moves});
     return summary;
 }
 

@@ -51,7 +51,10 @@ class ResultsOrganiser {
     // Completes what a run cut short left: an interrupted sort is finished, an interrupted
     // undo is put back. Moves made are in the summary.
     Summary settle();
-    // Settles first; refuses when the folder is already sorted.
+    // Whether the engine's folders hold files to sort.
+    bool hasUnsortedFiles();
+    // Settles first; sorts what the engine's folders hold, beside what an earlier sorting of
+    // the folder moved (one undo puts back both); refuses when there is nothing new.
     Summary sort(const Progress& progress = {});
     // Puts every sorted file back under its old path and forgets the journal.
     Summary undo(const Progress& progress = {});
@@ -72,7 +75,7 @@ class ResultsOrganiser {
     };
     std::optional<Journal> readJournal();
     std::optional<Error> writeJournal(const Journal& journal);
-    QList<Move> plan(const Progress& progress);
+    QList<Move> plan(const Progress& progress, const QList<Move>& earlier);
     // Makes the moves forward (or backward), skipping the ones already made.
     void replay(const QList<Move>& moves, bool backward, Summary& summary, const Progress& progress);
     void removeEmptyEngineFolders(const QList<Move>& moves);

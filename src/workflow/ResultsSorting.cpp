@@ -47,7 +47,7 @@ ResultsSorting::ResultsSorting(std::shared_ptr<RecoveryViewModel> viewModel)
     : viewModel_(std::move(viewModel)) {}
 
 bool ResultsSorting::canSort() const {
-    return !busy_ && !sorted_ && !directory_.isEmpty() && !viewModel_->isRecovering() &&
+    return !busy_ && unsorted_ && !directory_.isEmpty() && !viewModel_->isRecovering() &&
            !viewModel_->recoveredFiles().isEmpty();
 }
 
@@ -57,7 +57,7 @@ bool ResultsSorting::canUndo() const {
 
 void ResultsSorting::followDirectory() {
     directory_ = viewModel_->deepResultsDirectory();
-    sorted_ = false;
+    sorted_ = unsorted_ = false;
     const quint64 generation = ++generation_;
     emit changed();
     if (directory_.isEmpty())
@@ -70,11 +70,13 @@ void ResultsSorting::followDirectory() {
         ResultsOrganiser organiser(*fileSystem, directory);
         const ResultsOrganiser::Summary settled = organiser.settle();
         const bool sorted = organiser.state() == ResultsOrganiser::State::Sorted;
-        queues->postMain([weak, settled, sorted, generation] {
+        const bool unsorted = organiser.hasUnsortedFiles();
+        queues->postMain([weak, settled, sorted, unsorted, generation] {
             auto self = weak.lock();
             if (!self || generation != self->generation_)
                 return;
             self->sorted_ = sorted;
+            self->unsorted_ = unsorted;
             if (!settled.moves.isEmpty()) {
                 self->viewModel_->appendLog(
                     QStringLiteral("Finished the sorting that was cut short: %1 files moved.")
@@ -129,12 +131,14 @@ void ResultsSorting::run(bool undo) {
         };
         const ResultsOrganiser::Summary summary = undo ? organiser.undo(progress) : organiser.sort(progress);
         const bool sorted = organiser.state() == ResultsOrganiser::State::Sorted;
-        queues->postMain([weak, summary, sorted, undo] {
+        const bool unsorted = organiser.hasUnsortedFiles();
+        queues->postMain([weak, summary, sorted, unsorted, undo] {
             auto self = weak.lock();
             if (!self)
                 return;
             self->busy_ = false;
             self->sorted_ = sorted;
+            self->unsorted_ = unsorted;
             self->progressText_.clear();
             self->share_ = 0;
             RecoveryViewModel& model = *self->viewModel_;

@@ -22,8 +22,13 @@ class ResultsSorting : public QObject, public std::enable_shared_from_this<Resul
   public:
     static std::shared_ptr<ResultsSorting> create(std::shared_ptr<RecoveryViewModel> viewModel);
 
-    // A deep run has ended (completed or stopped), files are listed and none are sorted yet.
+    // A deep run has ended (completed or stopped), files are listed, and the engine's folders
+    // hold files not sorted yet.
     bool canSort() const;
+    // The engine's folders of that run hold files not sorted yet.
+    bool hasUnsortedFiles() const { return unsorted_; }
+    // Files of that run's folder have been sorted, and not put back yet.
+    bool isSorted() const { return sorted_; }
     // The last sorting of that run's folder can be undone.
     bool canUndo() const;
     bool isBusy() const { return busy_; }
@@ -49,6 +54,7 @@ class ResultsSorting : public QObject, public std::enable_shared_from_this<Resul
     std::shared_ptr<RecoveryViewModel> viewModel_;
     QString directory_; // the folder whose state below is known
     bool sorted_ = false;
+    bool unsorted_ = false;
     bool busy_ = false;
     bool listEmpty_ = true;
     double share_ = 0;
