@@ -5,7 +5,9 @@
 
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGuiApplication>
+#include <QImage>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -58,6 +60,37 @@ class WorkspaceTest : public QObject {
         DesktopWorkspace().revealFile(path);
         QVERIFY(called.wait(10000));
         QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(QFileInfo(path).path())});
+    }
+
+    // A picture opens in its application; what the desktop would run, whatever its name says,
+    // is only shown in its folder (no file manager here: the folder opens).
+    void openHandsOnlyHarmlessFilesToTheirApplication() {
+        QTemporaryDir scratch;
+        FakeDesktop desktop;
+        QDesktopServices::setUrlHandler(u"file"_s, &desktop, "open");
+        QSignalSpy called(&desktop, &FakeDesktop::called);
+        const auto write = [&](const QString& name, const QByteArray& bytes) {
+            QFile file(scratch.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName()
+                                                                                        : QString();
+        };
+        QImage picture(8, 8, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        const QString jpeg = scratch.filePath(u"f0001.jpg"_s);
+        QVERIFY(picture.save(jpeg));
+        DesktopWorkspace().openFile(jpeg);
+        QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(jpeg)});
+
+        for (const QString& hostile :
+             {write(u"photo.jpg"_s, "[Desktop Entry]\nType=Application\nExec=sh -c 'touch pwned'\n"),
+              write(u"notes.txt"_s, "#!/bin/sh\ntouch pwned\n"), write(u"f0002.sh"_s, "echo hi\n"),
+              write(u"f0003.desktop"_s, "[Desktop Entry]\nType=Application\nExec=true\n")}) {
+            QVERIFY(!hostile.isEmpty());
+            desktop.opened.clear();
+            DesktopWorkspace().openFile(hostile);
+            QVERIFY(called.wait(10000));
+            QCOMPARE(desktop.opened, QList<QUrl>{QUrl::fromLocalFile(scratch.path())});
+        }
     }
 };
 
