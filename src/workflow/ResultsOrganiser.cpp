@@ -412,11 +412,9 @@ QList<ResultsOrganiser::Move> ResultsOrganiser::plan(const Progress& progress, c
 }
 
 ResultsOrganiser::Summary ResultsOrganiser::sort(const Progress& progress) {
-    Summary summary = settle();
-    summary.moves.clear();
-    summary.sorted = {};
-    summary.duplicates = 0;
-    if (summary.error)
+    // What a run cut short left is finished first; only its failure is this run's to report.
+    Summary summary;
+    if ((summary.error = settle().error))
         return summary;
     // A search resumed after a sorting adds files to the engine's folders: they are sorted
     // beside the earlier ones, and one undo puts back both.
@@ -452,10 +450,9 @@ ResultsOrganiser::Summary ResultsOrganiser::sort(const Progress& progress) {
 }
 
 ResultsOrganiser::Summary ResultsOrganiser::undo(const Progress& progress) {
-    Summary summary = settle();
-    summary.moves.clear();
-    summary.sorted = {};
-    summary.duplicates = 0;
+    Summary summary;
+    if ((summary.error = settle().error))
+        return summary;
     const auto journal = readJournal();
     if (!journal || journal->state != State::Sorted)
         return summary;
