@@ -2,6 +2,7 @@
 // is applied to the list, and when scans come.
 
 #include "support/Fakes.h"
+#include "support/FileMonitorProbe.h"
 #include "workflow/RecoveredFileScan.h"
 
 #include <QDirIterator>
@@ -11,16 +12,6 @@
 
 using namespace vellorin;
 using namespace vellorin::test;
-
-namespace vellorin {
-// Applies a scan's result as the monitor's tick does.
-class FileMonitorProbe {
-  public:
-    static void apply(RecoveryViewModel& model, QList<RecoveredFile> files) {
-        model.applyRecoveredFiles(std::move(files));
-    }
-};
-} // namespace vellorin
 
 namespace {
 

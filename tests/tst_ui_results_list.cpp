@@ -2,6 +2,7 @@
 // the search by name, over recorded entries, while files keep arriving.
 
 #include "support/Fakes.h"
+#include "support/FileMonitorProbe.h"
 #include "ui/RecoveredFilesModel.h"
 #include "ui/RecoveredFilesPanel.h"
 #include "workflow/ResultsSorting.h"
@@ -14,19 +15,6 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
-
-namespace vellorin {
-// Publishes lists as the output-folder monitor and the simplified copy do.
-class FileMonitorProbe {
-  public:
-    static void apply(RecoveryViewModel& model, QList<RecoveredFile> files) {
-        model.applyRecoveredFiles(std::move(files));
-    }
-    static void prepend(RecoveryViewModel& model, RecoveredFile file) {
-        model.prependRecoveredFile(std::move(file));
-    }
-};
-} // namespace vellorin
 
 using namespace vellorin;
 using namespace vellorin::test;
