@@ -13,6 +13,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Platform.h"
+#include "platform/desktop/DesktopPlatform.h"
 #include "platform/QtQueues.h"
 #include "workflow/RecoveredFileScan.h"
 #include "workflow/ViewController.h"
@@ -192,7 +193,7 @@ int main(int argc, char** argv) {
              .arg(making.elapsed() / 1000.0, 0, 'f', 1));
     making.restart();
 
-    Platform platform = Platform::system();
+    Platform platform = desktopPlatform();
     auto queues = std::make_shared<QtQueues>();
     platform.queues = queues;
     auto model = RecoveryViewModel::create(platform);

@@ -1,7 +1,7 @@
 // The reveal of a recovered file, against a session bus of the test's own: a file manager the
 // test plays, or none at all.
 
-#include "platform/DesktopWorkspace.h"
+#include "platform/desktop/DesktopWorkspace.h"
 
 #include <QDBusConnection>
 #include <QDesktopServices>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/desktop/DesktopPlatform.h"
 
 #include <QObject>
 
@@ -16,7 +17,7 @@ class AppDelegate : public QObject {
   public:
     using PlatformFactory = std::function<Platform()>;
 
-    explicit AppDelegate(PlatformFactory makePlatform = &Platform::system, QObject* parent = nullptr);
+    explicit AppDelegate(PlatformFactory makePlatform = &desktopPlatform, QObject* parent = nullptr);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();

@@ -1,12 +1,9 @@
 #include "platform/Platform.h"
 
 #include "platform/Clock.h"
-#include "platform/DesktopWorkspace.h"
 #include "platform/ExecutableResources.h"
-#include "platform/FileDialogPanels.h"
 #include "platform/Folders.h"
 #include "platform/LockedSearches.h"
-#include "platform/MessageBoxAlerts.h"
 #include "platform/PosixEngineLauncher.h"
 #include "platform/PosixFileSystem.h"
 #include "platform/QtQueues.h"
@@ -20,12 +17,9 @@ Platform Platform::system() {
     Platform p;
     p.queues = std::make_shared<QtQueues>();
     p.fileSystem = std::make_shared<PosixFileSystem>();
-    p.alerts = std::make_shared<MessageBoxAlerts>();
-    p.workspace = std::make_shared<DesktopWorkspace>();
     p.clock = std::make_shared<SystemClock>();
     p.folders = std::make_shared<StandardFolders>();
     p.settings = std::make_shared<UserSettings>();
-    p.panels = std::make_shared<FileDialogPanels>();
     p.resources = std::make_shared<ExecutableResources>();
     p.engine = std::make_shared<PosixEngineLauncher>();
     p.disks = std::make_shared<SystemDiskAccess>();

@@ -35,7 +35,9 @@ struct Platform {
     std::shared_ptr<BlockDevices> blockDevices;
     std::shared_ptr<RunningSearches> searches;
 
-    // The production services. Needs a QApplication.
+    // The production services that need no desktop: every one but alerts, panels and the
+    // workspace, which each view supplies (the window's in platform/desktop/). Needs a
+    // QCoreApplication.
     static Platform system();
 };
 

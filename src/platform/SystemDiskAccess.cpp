@@ -26,6 +26,13 @@ const QString kService = QStringLiteral("org.freedesktop.UDisks2");
 const QString kErrorPrefix = QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized");
 // What always works without the disk service.
 const QString kDiskGroup = QStringLiteral(" Add your user to the \"disk\" group and log in again.");
+const QString kSudoOrDiskGroup =
+    QStringLiteral(" Run vellorin-recover with sudo, or add your user to the \"disk\" group and log in again.");
+using Session = SystemDiskAccess::Session;
+
+QString whatWorks(Session session) {
+    return session == Session::Terminal ? kSudoOrDiskGroup : kDiskGroup;
+}
 const QByteArray kViewType = QByteArrayLiteral("fuse.vellorin-source-view");
 constexpr int kLookupTimeoutMs = 30 * 1000;
 // The prompt waits for the user; a dialog left alone still ends the run in the end.
@@ -37,37 +44,43 @@ QString needsPermission(const QString& device, const QString& why) {
     return QStringLiteral("Reading %1 needs permission%2").arg(device, why);
 }
 
-QString notRunning(const QString& device) {
+QString notRunning(const QString& device, Session session) {
     return needsPermission(device,
-                           QStringLiteral(": the disk service (udisks2) is not running.") + kDiskGroup);
+                           QStringLiteral(": the disk service (udisks2) is not running.") + whatWorks(session));
 }
 
 // The sentence for a failed call, by the error's name.
-QString describeFailure(const QString& device, const QDBusMessage& reply) {
+QString describeFailure(const QString& device, const QDBusMessage& reply, Session session) {
+    const bool terminal = session == Session::Terminal;
     const QString name = reply.errorName();
     QString why;
     if (name == kErrorPrefix + QLatin1String("Dismissed"))
-        why =
-            QStringLiteral(", which was not granted: the request was dismissed. Choose the source again and "
-                           "allow reading it when the system asks, or");
+        why = terminal
+                  ? QStringLiteral(", which was not granted: the request was dismissed. Run it again and "
+                                   "answer the password prompt.")
+                  : QStringLiteral(", which was not granted: the request was dismissed. Choose the source again "
+                                   "and allow reading it when the system asks, or");
     else if (name == kErrorPrefix + QLatin1String("CanObtain"))
-        why = QStringLiteral(", which was not granted: no prompt could ask you (no authentication agent runs "
-                             "in this session). Log in to a desktop session, or");
+        why = terminal ? QStringLiteral(", which was not granted: no prompt could ask you (no authentication "
+                                        "agent runs in this session and none could ask on this terminal).")
+                       : QStringLiteral(", which was not granted: no prompt could ask you (no authentication "
+                                        "agent runs in this session). Log in to a desktop session, or");
     else if (name.startsWith(kErrorPrefix))
-        why = QStringLiteral(", which was not granted: this user may not open it. Ask an administrator to");
+        why = terminal ? QStringLiteral(", which was not granted: this user may not open it.")
+                       : QStringLiteral(", which was not granted: this user may not open it. Ask an administrator to");
     else if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
              name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
              name == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
              name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
              name.startsWith(QLatin1String("org.freedesktop.DBus.Error.Spawn")))
-        return notRunning(device);
+        return notRunning(device, session);
     else if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
              name == QLatin1String("org.freedesktop.DBus.Error.Timeout"))
         why = QStringLiteral(": the disk service (udisks2) did not answer.");
     else
         return needsPermission(device, QStringLiteral(": the disk service (udisks2) could not open it (%1).")
                                            .arg(reply.errorMessage().simplified()));
-    return needsPermission(device, why + kDiskGroup);
+    return needsPermission(device, why + whatWorks(session));
 }
 
 // The descriptor must be what was asked for: read-only, and of this very device.
@@ -79,11 +92,11 @@ bool isReadOnlyDescriptorOf(int fd, const struct stat& device) {
 }
 
 // Asks the disk service; fills the descriptor or the problem.
-void openThroughDiskService(const QString& device, const struct stat& deviceStat,
+void openThroughDiskService(const QString& device, const struct stat& deviceStat, Session session,
                             DiskAccess::Opened& opened) {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
-        opened.problem = notRunning(device);
+        opened.problem = notRunning(device, session);
         return;
     }
     QDBusMessage resolve = QDBusMessage::createMethodCall(
@@ -92,13 +105,13 @@ void openThroughDiskService(const QString& device, const struct stat& deviceStat
     resolve << QVariantMap{{QStringLiteral("path"), device}} << QVariantMap{};
     const QDBusMessage resolved = bus.call(resolve, QDBus::Block, kLookupTimeoutMs);
     if (resolved.type() != QDBusMessage::ReplyMessage) {
-        opened.problem = describeFailure(device, resolved);
+        opened.problem = describeFailure(device, resolved, session);
         return;
     }
     const auto objects = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().value(0));
     if (objects.isEmpty()) {
         opened.problem = needsPermission(
-            device, QStringLiteral(": the disk service (udisks2) does not know this device.") + kDiskGroup);
+            device, QStringLiteral(": the disk service (udisks2) does not know this device.") + whatWorks(session));
         return;
     }
 
@@ -109,7 +122,7 @@ void openThroughDiskService(const QString& device, const struct stat& deviceStat
     open.setInteractiveAuthorizationAllowed(true);
     const QDBusMessage answer = bus.call(open, QDBus::Block, kPromptTimeoutMs);
     if (answer.type() != QDBusMessage::ReplyMessage) {
-        opened.problem = describeFailure(device, answer);
+        opened.problem = describeFailure(device, answer, session);
         return;
     }
     const auto handed = qvariant_cast<QDBusUnixFileDescriptor>(answer.arguments().value(0));
@@ -175,7 +188,7 @@ DiskAccess::Opened SystemDiskAccess::openSource(const QString& sourcePath,
     if (notice)
         notice(needsPermission(
             opened.device, QStringLiteral("; asking the disk service (udisks2) for read-only access...")));
-    openThroughDiskService(opened.device, device, opened);
+    openThroughDiskService(opened.device, device, session_, opened);
     return opened;
 }
 

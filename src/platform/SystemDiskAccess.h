@@ -8,8 +8,16 @@ namespace vellorin {
 // Block.OpenDevice with mode "r" on the system bus, whose polkit prompt names the device.
 class SystemDiskAccess final : public DiskAccess {
   public:
+    // Where the user is: what a refusal advises differs between a desktop session and a
+    // terminal, where sudo is at hand and no dialog can ask.
+    enum class Session { Desktop, Terminal };
+    explicit SystemDiskAccess(Session session = Session::Desktop) : session_(session) {}
+
     Opened openSource(const QString& sourcePath, const std::function<void(const QString&)>& notice) override;
     void unmountStaleViews() override;
+
+  private:
+    Session session_;
 };
 
 } // namespace vellorin

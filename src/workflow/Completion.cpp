@@ -1,3 +1,4 @@
+#include "workflow/Questions.h"
 #include "workflow/ViewController.h"
 
 #include "platform/Alerts.h"
@@ -35,7 +36,7 @@ void RecoveryViewModel::completeRecovery(int exitStatus, const QString& recovery
         }
         // The question needs no view model: it is asked, and answered, even after it is gone.
         const int answer = alerts->runModal(
-            QStringLiteral("Recovery Completed"),
+            questions::kCompleted,
             QStringLiteral(
                 "Data recovery is complete. Do you want to open the folder containing the recovered files?"),
             {QStringLiteral("Open Folder"), QStringLiteral("View Later")});

@@ -1,6 +1,7 @@
 #include "workflow/CarvedCopies.h"
 #include "workflow/NamesStep.h"
 #include "workflow/PathJoin.h"
+#include "workflow/Questions.h"
 #include "workflow/RecoveredFileScan.h"
 #include "workflow/RunControl.h"
 #include "workflow/SearchProgress.h"
@@ -8,6 +9,7 @@
 #include "workflow/Utf8ChunkJoiner.h"
 #include "workflow/ViewController.h"
 
+#include "platform/Alerts.h"
 #include "platform/DiskAccess.h"
 #include "platform/EngineLauncher.h"
 #include "platform/EngineProcess.h"
@@ -77,9 +79,18 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
         const QString name = selectedSourceNameForRun(sourcePath);
         const bool resumable = offer.kind == SearchResume::Offer::Kind::Resume;
         const int answer =
-            askFromWorker(QStringLiteral("Earlier Search Found"), SearchResume::question(name, offer),
-                          resumable ? QStringList{QStringLiteral("Resume"), QStringLiteral("Start Over")}
-                                    : QStringList{QStringLiteral("Start Over")});
+            askFromWorker(questions::kEarlierSearch, SearchResume::question(name, offer),
+                          resumable ? QStringList{questions::kResume, questions::kStartOver}
+                                    : QStringList{questions::kStartOver});
+        if (answer == Alerts::kUnanswered) {
+            // Nobody could say which: neither picking up nor clearing the earlier search is ours
+            // to guess.
+            appendLog(QStringLiteral("Not started: an earlier search of this source into %1 did not run to "
+                                     "its end, and no one chose between resuming it and starting over.")
+                          .arg(*recoveryDirectory));
+            endNotStarted(QStringLiteral("Not started: an earlier search was found there"));
+            return;
+        }
         resume = resumable && answer == 0;
     }
     const QSet<QString> foldersNow = CarvedCopies::engineFolders(fileSystem, *recoveryDirectory);

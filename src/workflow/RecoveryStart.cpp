@@ -21,7 +21,11 @@ void RecoveryViewModel::startRecovery(const QString& sourcePath, const QString& 
     appendLog(QStringLiteral("Source path: ") + sourcePath);
     appendLog(QStringLiteral("Output path: ") + savePath);
 
-    const std::optional<QString> scriptPath = locateEngine();
+    std::optional<QString> scriptPath;
+    if (recoveryMode_ == RecoveryMode::CopyOnly)
+        appendLog(QStringLiteral("Copying file by file, as asked; PhotoRec is not used."));
+    else
+        scriptPath = locateEngine();
     if (scriptPath) {
         appendLog(QStringLiteral("Using bundled PhotoRec for deep recovery..."));
         // The output-folder monitor is started by the run itself, once it knows which

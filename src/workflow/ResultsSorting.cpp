@@ -57,7 +57,7 @@ bool ResultsSorting::canUndo() const {
 
 void ResultsSorting::followDirectory() {
     directory_ = viewModel_->deepResultsDirectory();
-    sorted_ = unsorted_ = false;
+    sorted_ = unsorted_ = settled_ = false;
     const quint64 generation = ++generation_;
     emit changed();
     if (directory_.isEmpty())
@@ -77,6 +77,7 @@ void ResultsSorting::followDirectory() {
                 return;
             self->sorted_ = sorted;
             self->unsorted_ = unsorted;
+            self->settled_ = true;
             if (!settled.moves.isEmpty()) {
                 self->viewModel_->appendLog(
                     QStringLiteral("Finished the sorting that was cut short: %1 files moved.")
@@ -139,6 +140,8 @@ void ResultsSorting::run(bool undo) {
             self->busy_ = false;
             self->sorted_ = sorted;
             self->unsorted_ = unsorted;
+            self->settled_ = true;
+            self->failure_ = summary.error ? summary.error->description : QString();
             self->progressText_.clear();
             self->share_ = 0;
             RecoveryViewModel& model = *self->viewModel_;

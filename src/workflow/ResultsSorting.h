@@ -32,6 +32,11 @@ class ResultsSorting : public QObject, public std::enable_shared_from_this<Resul
     // The last sorting of that run's folder can be undone.
     bool canUndo() const;
     bool isBusy() const { return busy_; }
+    // The run's folder has been looked at (and a cut-short sorting finished): canSort and
+    // canUndo now say what the folder holds.
+    bool isSettled() const { return settled_; }
+    // Why the last sorting or undoing stopped short; empty when it did all it planned.
+    const QString& failure() const { return failure_; }
     // "Sorting: 1,200 of 2,483 files", while busy.
     const QString& progressText() const { return progressText_; }
     // 0 to 1, while busy.
@@ -56,9 +61,11 @@ class ResultsSorting : public QObject, public std::enable_shared_from_this<Resul
     bool sorted_ = false;
     bool unsorted_ = false;
     bool busy_ = false;
+    bool settled_ = false;
     bool listEmpty_ = true;
     double share_ = 0;
     QString progressText_;
+    QString failure_;
     quint64 generation_ = 0;
 };
 

@@ -1,3 +1,4 @@
+#include "workflow/Questions.h"
 #include "workflow/RecoveredFileScan.h"
 #include "workflow/RunControl.h"
 #include "workflow/SearchFollower.h"
@@ -111,7 +112,7 @@ bool RecoveryViewModel::settleRunningSearch(const QString& recoveryDirectory) {
     if (!holder)
         return true;
     const int answer = askFromWorker(
-        QStringLiteral("A Search Is Still Running"),
+        questions::kSearchStillRunning,
         QStringLiteral(
             "A search started earlier is still running into %1. Stop it and start this one, or cancel "
             "this start?")

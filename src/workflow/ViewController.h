@@ -77,6 +77,11 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     const RecoveryProgress& progress() const { return progress_; }
     // Kept for later launches as well.
     void setScanOptions(const ScanOptions& options);
+    // Whether a start may use the engine: a view may ask for the file-by-file copy even where
+    // the engine is installed. Not remembered.
+    enum class RecoveryMode { Automatic, CopyOnly };
+    void setRecoveryMode(RecoveryMode mode) { recoveryMode_ = mode; }
+    RecoveryMode recoveryMode() const { return recoveryMode_; }
     // The recovery folder of the last deep run, once it has ended completed or stopped; empty
     // before, while a run goes on, and after a run that failed or copied file by file.
     const QString& deepResultsDirectory() const { return deepResultsDirectory_; }
@@ -254,6 +259,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     QString selectedSourceName_;
     bool deepRecoveryAvailable_ = false;
     ScanOptions scanOptions_;
+    RecoveryMode recoveryMode_ = RecoveryMode::Automatic;
     std::shared_ptr<EngineProcess> recoveryProcess_;
     std::unique_ptr<QTimer> fileMonitorTimer_;
     std::optional<QString> sourceScopedURL_;

@@ -1,4 +1,4 @@
-#include "platform/DesktopWorkspace.h"
+#include "platform/desktop/DesktopWorkspace.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "platform/FileDialogPanels.h"
+#include "platform/desktop/FileDialogPanels.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "platform/MessageBoxAlerts.h"
+#include "platform/desktop/MessageBoxAlerts.h"
 
 #include <QAbstractButton>
 #include <QApplication>
