@@ -30,11 +30,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <random>
 #include <vector>
 
 namespace vellorin::bench {
@@ -167,6 +169,18 @@ inline long peakResidentKiB() {
     return usage.ru_maxrss;
 }
 
+// Processor time of this process and of every child it has waited for, in seconds.
+inline double processorSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        ::getrusage(who, &usage);
+        total += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
 // Scale of a run: VELLORIN_BENCH_SCALE=0.1 makes a quick smoke run of every benchmark.
 inline double scale() {
     const char* text = std::getenv("VELLORIN_BENCH_SCALE");
@@ -176,6 +190,35 @@ inline double scale() {
 
 inline int scaled(int count) {
     return std::max(1, static_cast<int>(count * scale()));
+}
+
+// The simplified recovery's source: files whose sizes spread evenly on a log scale from 1 KiB
+// to 1 MiB (mean about 150 KB), in folders up to three levels deep, with the endings people
+// recover most, so that every one of them is copied. Its size in bytes, or -1.
+inline qint64 makeRecoverableTree(const QString& root, int files) {
+    static const char* const kEndings[] = {".jpg", ".png", ".pdf", ".mp4", ".docx",
+                                           ".mp3", ".zip", ".txt", ".CR2"};
+    std::mt19937_64 random(20261207);
+    std::uniform_real_distribution<double> logSize(std::log(1024.0), std::log(1024.0 * 1024.0));
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (char& c : block)
+        c = static_cast<char>(random());
+    qint64 total = 0;
+    for (int i = 0; i < files; ++i) {
+        const QString folder = root + QStringLiteral("/album%1/day%2").arg(i % 20).arg(i % 7) +
+                               (i % 3 == 0 ? QStringLiteral("/raw") : QString());
+        QDir().mkpath(folder);
+        const qint64 size = static_cast<qint64>(std::exp(logSize(random)));
+        QFile file(folder + QStringLiteral("/file%1").arg(i) + QLatin1String(kEndings[i % 9]));
+        if (!file.open(QIODevice::WriteOnly))
+            return -1;
+        // Each file starts at its own offset, so no two are alike.
+        const qint64 offset =
+            static_cast<qint64>(random() % static_cast<std::uint64_t>(block.size() - size + 1));
+        file.write(block.constData() + offset, size);
+        total += size;
+    }
+    return total;
 }
 
 // The deep recovery's benchmark image and PhotoRec run on it bare, as our script runs it.
@@ -390,6 +433,38 @@ inline Run runBare(const Engine& engine, const QString& source, const QString& s
     run.files = countRecovered(recovery);
     run.detail =
         QStringLiteral("exit %1, %2 bytes of screen output drained").arg(process.exitCode()).arg(screenBytes);
+    return run;
+}
+
+// vellorin-recover run to its end as from a script: its plain output into log, outside the
+// save location so that it is not counted, and standard input closed. It succeeded when it
+// exited 0; its files are those below SAVE/recovered_files. The processor time is the whole
+// tree's: the engine and the helpers it starts.
+inline Run runRecoverCommand(const QString& program, const QStringList& arguments, const QString& save,
+                             const QString& log) {
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardOutputFile(log);
+
+    Run run;
+    const double processorBefore = processorSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, arguments);
+    const bool finished = process.waitForFinished(-1);
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    run.processor = processorSeconds() - processorBefore;
+    run.succeeded = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    run.files = countRecovered(save + QStringLiteral("/recovered_files"));
+    run.detail = QStringLiteral("exit %1").arg(process.exitCode());
+    if (!run.succeeded) {
+        QFile output(log);
+        const QString said = output.open(QIODevice::ReadOnly)
+                                 ? QString::fromUtf8(output.readAll()).trimmed().right(600)
+                                 : process.errorString();
+        run.detail += QStringLiteral(": ") + said.replace(QLatin1Char('\n'), QStringLiteral(" | "));
+    }
     return run;
 }
 

@@ -33,24 +33,10 @@
 
 #include <optional>
 
-#include <sys/resource.h>
-
 namespace {
 
 using namespace vellorin;
 using namespace vellorin::bench;
-
-// Processor time of this process and of every child it has waited for, in seconds.
-double processorSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        ::getrusage(who, &usage);
-        total += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
-}
 
 Run runApplication(const Platform& platform, AnsweringAlerts& alerts, const QString& image,
                    const QString& save, const ScanOptions& options) {

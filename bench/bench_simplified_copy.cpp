@@ -8,44 +8,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <cmath>
 #include <cstdio>
-#include <random>
 
 using namespace vellorin;
 using namespace vellorin::bench;
-
-namespace {
-
-// Sizes spread evenly on a log scale from 1 KiB to 1 MiB (mean about 150 KB), in folders up
-// to three levels deep, with the endings people recover most.
-qint64 makeTree(const QString& root, int files) {
-    static const char* const kEndings[] = {".jpg", ".png", ".pdf", ".mp4", ".docx",
-                                           ".mp3", ".zip", ".txt", ".CR2"};
-    std::mt19937_64 random(20261207);
-    std::uniform_real_distribution<double> logSize(std::log(1024.0), std::log(1024.0 * 1024.0));
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (char& c : block)
-        c = static_cast<char>(random());
-    qint64 total = 0;
-    for (int i = 0; i < files; ++i) {
-        const QString folder = root + QStringLiteral("/album%1/day%2").arg(i % 20).arg(i % 7) +
-                               (i % 3 == 0 ? QStringLiteral("/raw") : QString());
-        QDir().mkpath(folder);
-        const qint64 size = static_cast<qint64>(std::exp(logSize(random)));
-        QFile file(folder + QStringLiteral("/file%1").arg(i) + QLatin1String(kEndings[i % 9]));
-        if (!file.open(QIODevice::WriteOnly))
-            return -1;
-        // Each file starts at its own offset, so no two are alike.
-        const qint64 offset =
-            static_cast<qint64>(random() % static_cast<std::uint64_t>(block.size() - size + 1));
-        file.write(block.constData() + offset, size);
-        total += size;
-    }
-    return total;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     vellorin::bench::startAsTheApplication();
@@ -53,7 +19,7 @@ int main(int argc, char** argv) {
     const int files = scaled(2000);
     QTemporaryDir scratch(QDir::tempPath() + QStringLiteral("/vellorin-bench-XXXXXX"));
     const QString source = scratch.path() + QStringLiteral("/source");
-    const qint64 bytes = makeTree(source, files);
+    const qint64 bytes = makeRecoverableTree(source, files);
     if (bytes < 0) {
         std::fprintf(stderr, "could not write the source tree\n");
         return 2;

@@ -14,8 +14,10 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vellorin::cli {
 
@@ -112,6 +114,8 @@ std::optional<int> RecoverCommand::prepare() {
 
     auto disks = std::make_shared<SystemDiskAccess>(SystemDiskAccess::Session::Terminal);
     platform_.disks = disks;
+    if (!accounts::runningAsRoot() && deep_ && needsDiskService())
+        agent_.start();
     if (accounts::runningAsRoot()) {
         const std::optional<Account> owner = accounts::ownerOfFolder(saveLocation_);
         if (!owner)
@@ -145,6 +149,15 @@ std::optional<int> RecoverCommand::prepare() {
         }
     }
     return std::nullopt;
+}
+
+bool RecoverCommand::needsDiskService() const {
+    QString device = source_;
+    if (!diskSource_)
+        device = QString::fromLocal8Bit(QStorageInfo(source_).device());
+    struct stat info {};
+    return ::stat(QFile::encodeName(device).constData(), &info) == 0 && S_ISBLK(info.st_mode) &&
+           ::access(QFile::encodeName(device).constData(), R_OK) != 0;
 }
 
 void RecoverCommand::start() {
@@ -187,6 +200,7 @@ void RecoverCommand::follow() {
             if (signal_)
                 model->stopRecovery();
         } else if (!model->isRecovering() && started_) {
+            report_.endProgress();
             // The ending sets the rest of its state in the same turn and posts its log lines:
             // one turn to finish it, one for the lines, and the end is read whole.
             platform_.queues->postMain([weak = weak_from_this(), queues = platform_.queues] {
@@ -197,8 +211,10 @@ void RecoverCommand::follow() {
             });
         }
     });
-    connect(model, &RecoveryViewModel::progressChanged, this,
-            [this, model] { report_.progress(model->progress(), model->recoveredCount()); });
+    connect(model, &RecoveryViewModel::progressChanged, this, [this, model] {
+        if (model->isRecovering())
+            report_.progress(model->progress(), model->recoveredCount());
+    });
     connect(model, &RecoveryViewModel::recoveredCountChanged, this, [this, model] {
         if (model->isRecovering() && report_.style() == Report::Style::Terminal)
             report_.progress(model->progress(), model->recoveredCount());

@@ -3,6 +3,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Report.h"
 #include "platform/Platform.h"
+#include "platform/TerminalAgent.h"
 
 #include <QObject>
 #include <QSet>
@@ -44,6 +45,8 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
 
   private:
     std::optional<int> refuse(const QString& reason, int status);
+    // The disk behind the source, when this user may not read it and the disk service must ask.
+    bool needsDiskService() const;
     void follow();
     void runEnded();
     void sortThenFinish(Summary summary);
@@ -64,6 +67,7 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
     bool finished_ = false;
     int signal_ = 0;
     QSet<QString> listed_; // --json: the files already told
+    TerminalAgent agent_;
 };
 
 } // namespace vellorin::cli

@@ -161,6 +161,8 @@ void Report::progress(const RecoveryProgress& progress, qint64 filesFound) {
     }
     if (style_ != Style::Terminal)
         return; // the log says the progress every few seconds
+    if (progressLine_.isEmpty() && sinceDrawn_.isValid())
+        return; // the run has ended
     const QString found = filesFound == 1 ? QStringLiteral("1 file found")
                                           : QStringLiteral("%1 files found").arg(filesFound);
     const QString measured = progress.phase == RecoveryProgress::Phase::Unknown
@@ -172,6 +174,11 @@ void Report::progress(const RecoveryProgress& progress, qint64 filesFound) {
         return;
     sinceDrawn_.start();
     redrawProgressLine();
+}
+
+void Report::endProgress() {
+    progressLine_.clear();
+    clearProgressLine();
 }
 
 void Report::file(const RecoveredFile& file) {
@@ -213,8 +220,7 @@ void Report::finished(const Summary& summary) {
             error(summary.reason);
         return;
     }
-    progressLine_.clear();
-    clearProgressLine();
+    endProgress();
     const QString files = summary.recovered == 1 ? QStringLiteral("1 file")
                                                  : QStringLiteral("%1 files").arg(summary.recovered);
     QString line;

@@ -38,6 +38,8 @@ class Report {
     // One line of the activity log, stamped, as the view model made it.
     void logLine(const QString& line);
     void progress(const RecoveryProgress& progress, qint64 filesFound);
+    // The run is over: the progress line goes for good.
+    void endProgress();
     void file(const RecoveredFile& file);
     // Something the run told the user (an alert); title first.
     void notice(const QString& title, const QString& message);
