@@ -127,6 +127,28 @@ class DiskServiceTest : public QObject {
                          u" needs permission: the disk service (udisks2) is not running."_s));
     }
 
+    void onATerminalTheAdviceIsSudoOrTheDiskGroup() {
+        if (::geteuid() != 0) {
+            SystemDiskAccess terminal(SystemDiskAccess::Session::Terminal);
+            const DiskAccess::Opened opened = terminal.openSource(qEnvironmentVariable(kDevice), {});
+            QVERIFY(!opened.descriptor.isOpen());
+            QVERIFY(opened.problem);
+            QVERIFY2(opened.problem->startsWith(qEnvironmentVariable(kExpect)) &&
+                         opened.problem->endsWith(u" Run vellorin-recover with sudo, or add your user to the "
+                                                  u"\"disk\" group and log in again."_s),
+                     qPrintable(*opened.problem));
+            return;
+        }
+        {
+            StandInDisks disks(*bus, StandInDisks::Answer::Refuse, device);
+            QVERIFY2(disks.skipReason().isEmpty(), qPrintable(disks.skipReason()));
+            QVERIFY(asNobody(u"Reading "_s + device +
+                             u" needs permission, which was not granted: the request was dismissed. Run it "
+                             u"again and answer the password prompt."_s));
+        }
+        QVERIFY(asNobody(u"Reading "_s + device + u" needs permission: the disk service (udisks2) is not running."_s));
+    }
+
     void theRealDiskServiceUnderPolkit() {
         if (::geteuid() != 0)
             return recoverAsCaller();
