@@ -44,7 +44,8 @@ class InstallTest : public QObject {
                                     {u"--install"_s, build, u"--prefix"_s, u"/usr"_s}, stage.path());
         QVERIFY2(status == 0, qPrintable(output));
         const QString usr = stage.path() + u"/usr"_s;
-        QCOMPARE(QDir(usr + u"/bin"_s).entryList(QDir::Files), (QStringList{u"vellorin"_s, u"vellorin-recover"_s}));
+        QCOMPARE(QDir(usr + u"/bin"_s).entryList(QDir::Files),
+                 (QStringList{u"vellorin"_s, u"vellorin-recover"_s}));
         // The command line runs where no display exists: no Qt library that draws.
         std::tie(status, output) = run(u"readelf"_s, {u"-d"_s, usr + u"/bin/vellorin-recover"_s});
         QVERIFY2(status == 0 && output.contains(u"libQt6Core"_s) && !output.contains(u"libQt6Gui"_s) &&
@@ -53,7 +54,8 @@ class InstallTest : public QObject {
         // Its manual page reads without a complaint from man.
         const QString manual = usr + u"/share/man/man1/vellorin-recover.1.gz"_s;
         QVERIFY(QFileInfo::exists(manual));
-        std::tie(status, output) = run(u"sh"_s, {u"-c"_s, u"MANWIDTH=80 man --warnings -l \"$0\" 2>&1 >/dev/null"_s, manual});
+        std::tie(status, output) =
+            run(u"sh"_s, {u"-c"_s, u"MANWIDTH=80 man --warnings -l \"$0\" 2>&1 >/dev/null"_s, manual});
         QVERIFY2(status == 0 && output.trimmed() == u"sh:"_s, qPrintable(output));
         QVERIFY(QFileInfo(usr + u"/share/vellorin/photorec_auto.sh"_s).isExecutable());
         const QString desktopEntry = usr + u"/share/applications/"_s + kAppId + u".desktop"_s;
@@ -85,12 +87,12 @@ class InstallTest : public QObject {
                      qPrintable(output));
         QVERIFY2(!output.contains(u"policykit"_s), qPrintable(output));
         std::tie(status, output) = run(u"dpkg-deb"_s, {u"--contents"_s, deb});
-        for (const QString& path : {u"./usr/bin/vellorin"_s, u"./usr/bin/vellorin-recover"_s,
-                                    u"./usr/share/man/man1/vellorin-recover.1.gz"_s,
-                                    u"./usr/share/vellorin/photorec_auto.sh"_s,
-                                    u"./usr/libexec/vellorin/vellorin-source-view"_s,
-                                    u"./usr/share/metainfo/"_s + kAppId + u".metainfo.xml"_s,
-                                    u"./usr/share/icons/hicolor/scalable/apps/"_s + kAppId + u".svg"_s})
+        for (const QString& path :
+             {u"./usr/bin/vellorin"_s, u"./usr/bin/vellorin-recover"_s,
+              u"./usr/share/man/man1/vellorin-recover.1.gz"_s, u"./usr/share/vellorin/photorec_auto.sh"_s,
+              u"./usr/libexec/vellorin/vellorin-source-view"_s,
+              u"./usr/share/metainfo/"_s + kAppId + u".metainfo.xml"_s,
+              u"./usr/share/icons/hicolor/scalable/apps/"_s + kAppId + u".svg"_s})
             QVERIFY2(output.contains(u' ' + path), qPrintable(path));
     }
 };

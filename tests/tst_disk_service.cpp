@@ -146,7 +146,8 @@ class DiskServiceTest : public QObject {
                              u" needs permission, which was not granted: the request was dismissed. Run it "
                              u"again and answer the password prompt."_s));
         }
-        QVERIFY(asNobody(u"Reading "_s + device + u" needs permission: the disk service (udisks2) is not running."_s));
+        QVERIFY(asNobody(u"Reading "_s + device +
+                         u" needs permission: the disk service (udisks2) is not running."_s));
     }
 
     void theRealDiskServiceUnderPolkit() {

@@ -35,16 +35,17 @@ bool enginePresent(Platform& platform) {
 
 RecoverCommand::RecoverCommand(Request request, Report& report, Platform platform)
     : request_(std::move(request)), report_(report), platform_(std::move(platform)) {
-    alerts_ = std::make_shared<CommandLineAlerts>(
-        request_.earlier, [this](const QString& title, const QString& message) {
-            // An error said before any run began is the start refused (a save location on the
-            // source disk, found out off the main thread): nothing else will follow it.
-            if (!started_ && title == QStringLiteral("Error")) {
-                finish(Summary{Summary::End::Refused, kUsage, 0, 0, {}, QString(message).replace(u'\n', u' '), {}});
-                return;
-            }
-            report_.notice(title, message);
-        });
+    alerts_ = std::make_shared<CommandLineAlerts>(request_.earlier, [this](const QString& title,
+                                                                           const QString& message) {
+        // An error said before any run began is the start refused (a save location on the
+        // source disk, found out off the main thread): nothing else will follow it.
+        if (!started_ && title == QStringLiteral("Error")) {
+            finish(
+                Summary{Summary::End::Refused, kUsage, 0, 0, {}, QString(message).replace(u'\n', u' '), {}});
+            return;
+        }
+        report_.notice(title, message);
+    });
     panels_ = std::make_shared<CommandLinePanels>();
     platform_.alerts = alerts_;
     platform_.panels = panels_;
@@ -70,8 +71,9 @@ std::optional<int> RecoverCommand::prepare() {
     if (!source.exists())
         return refuse(QStringLiteral("%1: no such folder, disk or image.").arg(request_.source), kUsage);
     if (!save.exists())
-        return refuse(QStringLiteral("%1: no such folder; the save location must exist.").arg(request_.saveLocation),
-                      kUsage);
+        return refuse(
+            QStringLiteral("%1: no such folder; the save location must exist.").arg(request_.saveLocation),
+            kUsage);
     if (!save.isDir())
         return refuse(QStringLiteral("%1 is not a folder.").arg(request_.saveLocation), kUsage);
     source_ = source.absoluteFilePath();
@@ -81,35 +83,41 @@ std::optional<int> RecoverCommand::prepare() {
         struct stat info {};
         if (::stat(QFile::encodeName(source_).constData(), &info) != 0 ||
             !(S_ISBLK(info.st_mode) || S_ISREG(info.st_mode)))
-            return refuse(QStringLiteral("%1 is neither a folder, a disk nor an image file.").arg(request_.source),
-                          kUsage);
+            return refuse(
+                QStringLiteral("%1 is neither a folder, a disk nor an image file.").arg(request_.source),
+                kUsage);
     }
 
     const bool engine = enginePresent(platform_);
     if (diskSource_ && request_.mode == Request::Mode::Copy)
-        return refuse(QStringLiteral("%1 is a disk or an image, which only the deep search reads; leave out --copy.")
-                          .arg(request_.source),
-                      kUsage);
+        return refuse(
+            QStringLiteral("%1 is a disk or an image, which only the deep search reads; leave out --copy.")
+                .arg(request_.source),
+            kUsage);
     if ((diskSource_ || request_.mode == Request::Mode::Deep) && !engine)
-        return refuse(QStringLiteral("The deep search needs PhotoRec: install the package testdisk."), kFailed);
+        return refuse(QStringLiteral("The deep search needs PhotoRec: install the package testdisk."),
+                      kFailed);
     deep_ = request_.mode != Request::Mode::Copy && engine;
     if (!deep_ && (request_.sortIntoFolders || !request_.options.isDefault()))
-        report_.notice(QStringLiteral("Note"),
-                       QStringLiteral("PhotoRec is not installed, so the files are copied one by one; the deep "
-                                      "search's options do not apply."));
+        report_.notice(
+            QStringLiteral("Note"),
+            QStringLiteral("PhotoRec is not installed, so the files are copied one by one; the deep "
+                           "search's options do not apply."));
 
     if (diskSource_) {
         if (const std::optional<QString> disk =
                 SaveLocationGuard(*platform_.blockDevices).sourceUnder(source_, saveLocation_))
-            return refuse(QStringLiteral("The save location is on %1, the disk being recovered. Choose a folder on "
-                                         "another disk.")
-                              .arg(*disk),
-                          kUsage);
+            return refuse(
+                QStringLiteral("The save location is on %1, the disk being recovered. Choose a folder on "
+                               "another disk.")
+                    .arg(*disk),
+                kUsage);
     } else if (RecoveryViewModel::locationsOverlap(source_, saveLocation_)) {
-        return refuse(QStringLiteral("The save location must be outside the source (%1 and %2 overlap). Choose a "
-                                     "different disk or folder.")
-                          .arg(source_, saveLocation_),
-                      kUsage);
+        return refuse(
+            QStringLiteral("The save location must be outside the source (%1 and %2 overlap). Choose a "
+                           "different disk or folder.")
+                .arg(source_, saveLocation_),
+            kUsage);
     }
 
     auto disks = std::make_shared<SystemDiskAccess>(SystemDiskAccess::Session::Terminal);
@@ -119,16 +127,18 @@ std::optional<int> RecoverCommand::prepare() {
     if (accounts::runningAsRoot()) {
         const std::optional<Account> owner = accounts::ownerOfFolder(saveLocation_);
         if (!owner)
-            return refuse(QStringLiteral("No user of this machine owns %1, so there is no one to make the files as.")
-                              .arg(saveLocation_),
-                          kUsage);
+            return refuse(
+                QStringLiteral("No user of this machine owns %1, so there is no one to make the files as.")
+                    .arg(saveLocation_),
+                kUsage);
         if (owner->uid == 0) {
             if (const std::optional<QString> why = accounts::whyOthersCouldRedirect(saveLocation_))
-                return refuse(QStringLiteral("As root, files are written only where no other user could redirect "
-                                             "them, and %1. Choose a folder only root can change, or one that "
-                                             "belongs to the user the files are for.")
-                                  .arg(*why),
-                              kUsage);
+                return refuse(
+                    QStringLiteral("As root, files are written only where no other user could redirect "
+                                   "them, and %1. Choose a folder only root can change, or one that "
+                                   "belongs to the user the files are for.")
+                        .arg(*why),
+                    kUsage);
         } else {
             // The source is opened now, as root; everything after runs as the save location's
             // owner, who then cannot turn root's writes anywhere through a link of theirs.
@@ -142,10 +152,11 @@ std::optional<int> RecoverCommand::prepare() {
                 return refuse(QStringLiteral("Could not give up root's rights to act as %1: %2")
                                   .arg(owner->name, failure->description),
                               kFailed);
-            report_.notice(QStringLiteral("Note"),
-                           QStringLiteral("Running as %1, the owner of %2: %3 and every recovered file are %1's.")
-                               .arg(owner->name, saveLocation_,
-                                    deep_ ? QStringLiteral("PhotoRec") : QStringLiteral("the copy")));
+            report_.notice(
+                QStringLiteral("Note"),
+                QStringLiteral("Running as %1, the owner of %2: %3 and every recovered file are %1's.")
+                    .arg(owner->name, saveLocation_,
+                         deep_ ? QStringLiteral("PhotoRec") : QStringLiteral("the copy")));
         }
     }
     return std::nullopt;
@@ -302,7 +313,8 @@ void RecoverCommand::sortThenFinish(Summary summary) {
             return;
         }
         connect(sorting_.get(), &ResultsSorting::finished, this, [this, summary]() mutable {
-            const QString line = model_->logText().trimmed().section(u'\n', -1).section(QStringLiteral("] "), 1);
+            const QString line =
+                model_->logText().trimmed().section(u'\n', -1).section(QStringLiteral("] "), 1);
             if (!sorting_->failure().isEmpty()) {
                 summary.exitStatus = kFailed;
                 summary.reason = QStringLiteral("The files were recovered, but sorting them failed: ") +
@@ -350,7 +362,8 @@ void RecoverCommand::interrupt(int signal) {
                        QStringLiteral("Finishing the sorting first, so that no file is left half-way."));
         return;
     }
-    report_.notice(QStringLiteral("Stopping"), QStringLiteral("Stopping the search; the files found so far are kept."));
+    report_.notice(QStringLiteral("Stopping"),
+                   QStringLiteral("Stopping the search; the files found so far are kept."));
     model_->stopRecovery();
 }
 

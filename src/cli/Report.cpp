@@ -124,6 +124,8 @@ void Report::started(const QString& source, const QString& saveLocation, const Q
 }
 
 void Report::logLine(const QString& line) {
+    if (finished_)
+        return; // the summary was the last word
     QString text = line;
     while (text.endsWith(u'\n'))
         text.chop(1);
@@ -163,8 +165,8 @@ void Report::progress(const RecoveryProgress& progress, qint64 filesFound) {
         return; // the log says the progress every few seconds
     if (progressLine_.isEmpty() && sinceDrawn_.isValid())
         return; // the run has ended
-    const QString found = filesFound == 1 ? QStringLiteral("1 file found")
-                                          : QStringLiteral("%1 files found").arg(filesFound);
+    const QString found =
+        filesFound == 1 ? QStringLiteral("1 file found") : QStringLiteral("%1 files found").arg(filesFound);
     const QString measured = progress.phase == RecoveryProgress::Phase::Unknown
                                  ? QStringLiteral("Working...")
                                  : printable(progress.summary());
@@ -203,6 +205,7 @@ void Report::error(const QString& message) {
 }
 
 void Report::finished(const Summary& summary) {
+    finished_ = true;
     if (style_ == Style::Json) {
         QJsonObject object{{QStringLiteral("event"), QStringLiteral("finished")},
                            {QStringLiteral("end"), endName(summary.end)},
@@ -221,8 +224,8 @@ void Report::finished(const Summary& summary) {
         return;
     }
     endProgress();
-    const QString files = summary.recovered == 1 ? QStringLiteral("1 file")
-                                                 : QStringLiteral("%1 files").arg(summary.recovered);
+    const QString files =
+        summary.recovered == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(summary.recovered);
     QString line;
     switch (summary.end) {
     case Summary::End::Recovered:
@@ -232,7 +235,8 @@ void Report::finished(const Summary& summary) {
         line = QStringLiteral("Finished: no files were found.");
         break;
     case Summary::End::Stopped:
-        line = QStringLiteral("Stopped: the %1 found so far are in %2.").arg(files, summary.recoveryDirectory);
+        line =
+            QStringLiteral("Stopped: the %1 found so far are in %2.").arg(files, summary.recoveryDirectory);
         break;
     case Summary::End::Failed:
     case Summary::End::NotStarted:

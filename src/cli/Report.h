@@ -66,6 +66,7 @@ class Report {
     QString progressLine_; // Terminal: what the last line shows, without control codes
     bool progressShown_ = false;
     QElapsedTimer sinceDrawn_;
+    bool finished_ = false;
 };
 
 } // namespace vellorin::cli

@@ -19,9 +19,10 @@ int CommandLineAlerts::runModal(const QString& title, const QString& message, co
             return static_cast<int>(startOver);
         }
         if (resume < 0)
-            unanswered_ = message + (earlier_ == Request::Earlier::Resume
-                                         ? QStringLiteral(" It cannot be resumed; run again with --start-over.")
-                                         : QStringLiteral(" Run again with --start-over."));
+            unanswered_ =
+                message + (earlier_ == Request::Earlier::Resume
+                               ? QStringLiteral(" It cannot be resumed; run again with --start-over.")
+                               : QStringLiteral(" Run again with --start-over."));
         else
             unanswered_ = message + QStringLiteral(" Run again with --resume or --start-over.");
         return kUnanswered;
@@ -34,11 +35,13 @@ int CommandLineAlerts::runModal(const QString& title, const QString& message, co
     return 0;
 }
 
-void CommandLinePanels::chooseFolder(const PanelRequest&, std::function<void(std::optional<QString>)> completion) {
+void CommandLinePanels::chooseFolder(const PanelRequest&,
+                                     std::function<void(std::optional<QString>)> completion) {
     completion(std::exchange(next_, std::nullopt));
 }
 
-void CommandLinePanels::chooseFile(const PanelRequest&, std::function<void(std::optional<QString>)> completion) {
+void CommandLinePanels::chooseFile(const PanelRequest&,
+                                   std::function<void(std::optional<QString>)> completion) {
     completion(std::exchange(next_, std::nullopt));
 }
 

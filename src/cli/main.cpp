@@ -3,6 +3,7 @@
 #include "cli/Report.h"
 #include "platform/Allocator.h"
 #include "platform/Platform.h"
+#include "platform/QtQueues.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -25,7 +26,8 @@ void onSignal(int signal) {
 
 void say(int fd, const QString& text) {
     const QByteArray bytes = text.toUtf8();
-    [[maybe_unused]] const ssize_t written = ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
+    [[maybe_unused]] const ssize_t written =
+        ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 } // namespace
@@ -47,15 +49,16 @@ int main(int argc, char** argv) {
         say(STDOUT_FILENO, QStringLiteral("vellorin-recover %1\n").arg(QStringLiteral(VELLORIN_VERSION)));
         return 0;
     case Parsed::Action::Usage:
-        say(STDERR_FILENO, QStringLiteral("vellorin-recover: %1\n%2\n")
-                               .arg(vellorin::cli::Report::printable(parsed.problem), vellorin::cli::usageHint()));
+        say(STDERR_FILENO,
+            QStringLiteral("vellorin-recover: %1\n%2\n")
+                .arg(vellorin::cli::Report::printable(parsed.problem), vellorin::cli::usageHint()));
         return vellorin::cli::RecoverCommand::kUsage;
     case Parsed::Action::Run:
         break;
     }
 
     using Style = vellorin::cli::Report::Style;
-    const Style style = parsed.request.json              ? Style::Json
+    const Style style = parsed.request.json            ? Style::Json
                         : ::isatty(STDOUT_FILENO) == 1 ? Style::Terminal
                                                        : Style::Plain;
     vellorin::cli::Report report(style, STDOUT_FILENO, STDERR_FILENO);
@@ -65,8 +68,10 @@ int main(int argc, char** argv) {
         report.error(QStringLiteral("Cannot watch for Ctrl+C."));
         return vellorin::cli::RecoverCommand::kFailed;
     }
-    const auto commandHeld =
-        std::make_shared<vellorin::cli::RecoverCommand>(parsed.request, report, vellorin::Platform::system());
+    const vellorin::Platform platform = vellorin::Platform::system();
+    // Held here to the end: the last hold on the queues must never be a task of their own.
+    const auto queues = std::dynamic_pointer_cast<vellorin::QtQueues>(platform.queues);
+    auto commandHeld = std::make_shared<vellorin::cli::RecoverCommand>(parsed.request, report, platform);
     vellorin::cli::RecoverCommand& command = *commandHeld;
     QSocketNotifier notifier(signalPipe[1], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &command, [&command] {
@@ -84,5 +89,11 @@ int main(int argc, char** argv) {
     if (const std::optional<int> refused = command.prepare())
         return *refused;
     command.start();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    // What the run left going (a last scan of the folder, a look at its sorting) ends before
+    // anything it may still reach is taken down; what it posted is dropped with the queue.
+    if (queues)
+        queues->waitForWorkers();
+    commandHeld.reset();
+    return status;
 }

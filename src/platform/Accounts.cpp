@@ -9,6 +9,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +79,9 @@ std::optional<Error> become(const Account& account) {
     // Root's rights are gone only if they cannot be taken back.
     if (account.uid != 0 && (::setuid(0) == 0 || ::geteuid() != account.uid || ::getegid() != account.gid))
         return Error::fromErrno(EPERM);
+    // Giving up root made the process undumpable, and its /proc entries root's: the user it now
+    // is may look at it (and its crash leaves a core), as at any program of theirs.
+    ::prctl(PR_SET_DUMPABLE, 1);
     qputenv("HOME", QFile::encodeName(account.home));
     qputenv("USER", name);
     qputenv("LOGNAME", name);

@@ -26,8 +26,8 @@ const QString kService = QStringLiteral("org.freedesktop.UDisks2");
 const QString kErrorPrefix = QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorized");
 // What always works without the disk service.
 const QString kDiskGroup = QStringLiteral(" Add your user to the \"disk\" group and log in again.");
-const QString kSudoOrDiskGroup =
-    QStringLiteral(" Run vellorin-recover with sudo, or add your user to the \"disk\" group and log in again.");
+const QString kSudoOrDiskGroup = QStringLiteral(
+    " Run vellorin-recover with sudo, or add your user to the \"disk\" group and log in again.");
 using Session = SystemDiskAccess::Session;
 
 QString whatWorks(Session session) {
@@ -45,8 +45,8 @@ QString needsPermission(const QString& device, const QString& why) {
 }
 
 QString notRunning(const QString& device, Session session) {
-    return needsPermission(device,
-                           QStringLiteral(": the disk service (udisks2) is not running.") + whatWorks(session));
+    return needsPermission(device, QStringLiteral(": the disk service (udisks2) is not running.") +
+                                       whatWorks(session));
 }
 
 // The sentence for a failed call, by the error's name.
@@ -58,8 +58,9 @@ QString describeFailure(const QString& device, const QDBusMessage& reply, Sessio
         why = terminal
                   ? QStringLiteral(", which was not granted: the request was dismissed. Run it again and "
                                    "answer the password prompt.")
-                  : QStringLiteral(", which was not granted: the request was dismissed. Choose the source again "
-                                   "and allow reading it when the system asks, or");
+                  : QStringLiteral(
+                        ", which was not granted: the request was dismissed. Choose the source again "
+                        "and allow reading it when the system asks, or");
     else if (name == kErrorPrefix + QLatin1String("CanObtain"))
         why = terminal ? QStringLiteral(", which was not granted: no prompt could ask you (no authentication "
                                         "agent runs in this session and none could ask on this terminal).")
@@ -67,7 +68,8 @@ QString describeFailure(const QString& device, const QDBusMessage& reply, Sessio
                                         "agent runs in this session). Log in to a desktop session, or");
     else if (name.startsWith(kErrorPrefix))
         why = terminal ? QStringLiteral(", which was not granted: this user may not open it.")
-                       : QStringLiteral(", which was not granted: this user may not open it. Ask an administrator to");
+                       : QStringLiteral(
+                             ", which was not granted: this user may not open it. Ask an administrator to");
     else if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
              name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
              name == QLatin1String("org.freedesktop.DBus.Error.NoServer") ||
@@ -111,7 +113,8 @@ void openThroughDiskService(const QString& device, const struct stat& deviceStat
     const auto objects = qdbus_cast<QList<QDBusObjectPath>>(resolved.arguments().value(0));
     if (objects.isEmpty()) {
         opened.problem = needsPermission(
-            device, QStringLiteral(": the disk service (udisks2) does not know this device.") + whatWorks(session));
+            device,
+            QStringLiteral(": the disk service (udisks2) does not know this device.") + whatWorks(session));
         return;
     }
 

@@ -54,7 +54,9 @@ bool TerminalAgent::start() {
     ::close(notify[1]);
     pid_ = pid;
     // The agent closes its end once it is registered, or dies trying.
-    struct pollfd watched {notify[0], POLLIN, 0};
+    struct pollfd watched {
+        notify[0], POLLIN, 0
+    };
     int ready = 0;
     while ((ready = ::poll(&watched, 1, kRegisterTimeoutMs)) < 0 && errno == EINTR) {
     }
