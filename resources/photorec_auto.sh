@@ -237,7 +237,11 @@ if ! handed_descriptor_fits 2>/dev/null; then
             say "The system does not let $device be opened, not even by the administrator, so it cannot be searched."
             exit 6
         fi
-        say "Reading $device needs permission that this user does not have. Start the search from Vellorin, which asks the disk service (udisks2) for read-only access, or add your user to the \"disk\" group and log in again, or choose a disk image file you can read."
+        if [ "${VELLORIN_SESSION-}" = terminal ]; then
+            say "Reading $device needs permission that this user does not have. Run vellorin-recover with sudo, or add your user to the \"disk\" group and log in again, or choose a disk image file you can read."
+        else
+            say "Reading $device needs permission that this user does not have. Start the search from Vellorin, which asks the disk service (udisks2) for read-only access, or add your user to the \"disk\" group and log in again, or choose a disk image file you can read."
+        fi
         exit 6
     fi
 fi 2>/dev/null

@@ -289,12 +289,7 @@ void RecoverCommand::runEnded() {
     } else if (color == StatusColor::Red) {
         summary.end = Summary::End::Failed;
         summary.exitStatus = kFailed;
-        // The status is the window's short line; the log's last lines say why.
-        const QStringList lines = model_->logText().split(u'\n', Qt::SkipEmptyParts);
-        QStringList why;
-        for (qsizetype i = std::max<qsizetype>(0, lines.size() - 3); i < lines.size(); ++i)
-            why.append(lines.at(i).section(QStringLiteral("] "), 1));
-        summary.reason = status + QStringLiteral(": ") + why.join(QStringLiteral(" "));
+        summary.reason = failureReason();
     } else {
         summary.end = Summary::End::NothingFound;
         summary.exitStatus = kNothingFound;
@@ -302,6 +297,26 @@ void RecoverCommand::runEnded() {
     if (signal_ && summary.end != Summary::End::Stopped)
         summary.exitStatus = 128 + signal_;
     finish(summary);
+}
+
+QString RecoverCommand::failureReason() const {
+    // The status is the window's short line ("check logs"); the line the log has before its
+    // last word on the failure says why.
+    QStringList lines = model_->logText().split(u'\n', Qt::SkipEmptyParts);
+    for (QString& line : lines)
+        line = line.section(QStringLiteral("] "), 1);
+    const QString exitLine = QStringLiteral("Error occurred during recovery (Exit code: ");
+    qsizetype last = lines.size() - 1;
+    while (last >= 0 && !lines.at(last).startsWith(exitLine))
+        --last;
+    if (last < 0)
+        return lines.isEmpty() ? model_->statusMessage() : lines.constLast();
+    const QString code = lines.at(last).mid(exitLine.size()).chopped(1);
+    QString why = last > 0 ? lines.at(last - 1) : QString();
+    if (why.startsWith(QStringLiteral("PhotoRec: ")))
+        why = why.mid(10);
+    const QString ended = QStringLiteral("The search ended with status %1.").arg(code);
+    return why.isEmpty() ? ended : why + u' ' + ended;
 }
 
 void RecoverCommand::sortThenFinish(Summary summary) {

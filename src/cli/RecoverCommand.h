@@ -50,6 +50,8 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
     void follow();
     void runEnded();
     void sortThenFinish(Summary summary);
+    // Why a run failed, from its log.
+    QString failureReason() const;
     void finish(Summary summary);
 
     Request request_;

@@ -57,6 +57,8 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // The engine script's advice is for someone at a terminal, not at the window.
+    qputenv("VELLORIN_SESSION", "terminal");
     using Style = vellorin::cli::Report::Style;
     const Style style = parsed.request.json            ? Style::Json
                         : ::isatty(STDOUT_FILENO) == 1 ? Style::Terminal
