@@ -460,9 +460,9 @@ inline Run runRecoverCommand(const QString& program, const QStringList& argument
     run.detail = QStringLiteral("exit %1").arg(process.exitCode());
     if (!run.succeeded) {
         QFile output(log);
-        const QString said = output.open(QIODevice::ReadOnly)
-                                 ? QString::fromUtf8(output.readAll()).trimmed().right(600)
-                                 : process.errorString();
+        QString said = output.open(QIODevice::ReadOnly)
+                           ? QString::fromUtf8(output.readAll()).trimmed().right(600)
+                           : process.errorString();
         run.detail += QStringLiteral(": ") + said.replace(QLatin1Char('\n'), QStringLiteral(" | "));
     }
     return run;

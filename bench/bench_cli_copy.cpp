@@ -14,8 +14,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <cstdio>
-
 using namespace vellorin::bench;
 
 int main(int argc, char** argv) {
@@ -62,14 +60,8 @@ int main(int argc, char** argv) {
                                              scratch.path() + QStringLiteral("/output%1.txt").arg(run));
         ours.push_back(result.seconds);
         oursProcessor.push_back(result.processor);
-        note(QStringLiteral("run %1: vellorin-recover %2 s (processor %3 s), %4 of %5 files (%6)")
-                 .arg(run + 1)
-                 .arg(result.seconds, 0, 'f', 3)
-                 .arg(result.processor, 0, 'f', 3)
-                 .arg(result.files)
-                 .arg(files)
-                 .arg(result.detail));
-        report.require(result.succeeded, QStringLiteral("vellorin-recover --copy exited 0"));
+        report.require(result.succeeded,
+                       QStringLiteral("vellorin-recover --copy exited 0 (%1)").arg(result.detail));
         report.require(
             result.files == files,
             QStringLiteral("vellorin-recover --copy recovered %1 of %2 files").arg(result.files).arg(files));
@@ -82,6 +74,14 @@ int main(int argc, char** argv) {
         runOurs(run);
         if (run % 2 == 0)
             runCp(run);
+        note(QStringLiteral(
+                 "run %1 (%2 first): vellorin-recover %3 s (processor %4 s), cp -a %5 s (processor %6 s)")
+                 .arg(run + 1)
+                 .arg(run % 2 ? QStringLiteral("cp -a") : QStringLiteral("vellorin-recover"))
+                 .arg(ours.back(), 0, 'f', 3)
+                 .arg(oursProcessor.back(), 0, 'f', 3)
+                 .arg(reference.back(), 0, 'f', 3)
+                 .arg(referenceProcessor.back(), 0, 'f', 3));
     }
 
     report.ratio("cli_copy_seconds_vs_cp_a", median(ours), median(reference), 1.05);

@@ -9,7 +9,6 @@
 #include "platform/SystemDiskAccess.h"
 #include "workflow/PathJoin.h"
 #include "workflow/ResultsSorting.h"
-#include "workflow/SaveLocationGuard.h"
 #include "workflow/ViewController.h"
 
 #include <QCoreApplication>
@@ -104,15 +103,9 @@ std::optional<int> RecoverCommand::prepare() {
             QStringLiteral("PhotoRec is not installed, so the files are copied one by one; the deep "
                            "search's options do not apply."));
 
-    if (diskSource_) {
-        if (const std::optional<QString> disk =
-                SaveLocationGuard(*platform_.blockDevices).sourceUnder(source_, saveLocation_))
-            return refuse(
-                QStringLiteral("The save location is on %1, the disk being recovered. Choose a folder on "
-                               "another disk.")
-                    .arg(*disk),
-                kUsage);
-    } else if (RecoveryViewModel::locationsOverlap(source_, saveLocation_)) {
+    // A save location on the disk being recovered is found by the start itself, which lists the
+    // disks (lsblk) once; its "Error" ends the command as a refusal. Folders are compared here.
+    if (!diskSource_ && RecoveryViewModel::locationsOverlap(source_, saveLocation_)) {
         return refuse(
             QStringLiteral("The save location must be outside the source (%1 and %2 overlap). Choose a "
                            "different disk or folder.")
