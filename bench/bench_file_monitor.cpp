@@ -13,8 +13,8 @@
 
 #include "platform/Clock.h"
 #include "platform/Platform.h"
-#include "platform/desktop/DesktopPlatform.h"
 #include "platform/QtQueues.h"
+#include "platform/desktop/DesktopPlatform.h"
 #include "workflow/RecoveredFileScan.h"
 #include "workflow/ViewController.h"
 
