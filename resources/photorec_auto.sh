@@ -63,8 +63,10 @@ readonly kFullBelowBytes=$((64 * 1024 * 1024))
 readonly kStalledSeconds=10
 
 # One plain line; a reader that went away is no reason to stop.
+# One message, one line: a line feed in a path would otherwise split it in two.
 say() {
-    printf '%s\n' "$*" 2>/dev/null || true
+    local message=$*
+    printf '%s\n' "${message//$'\n'/$'\xef\xbf\xbd'}" 2>/dev/null || true
 }
 
 # Makes a path absolute without touching the file system, so that a name starting with "-"
@@ -127,9 +129,10 @@ if [ "$#" -ne 3 ]; then
     exit 2
 fi
 
-engine=$(absolute "$1")
-source_path=$(absolute "$2")
-recovery=$(absolute "$3")
+# The trailing "/" keeps a name's own trailing line feeds from the command substitution.
+engine=$(absolute "$1"; printf /) && engine=${engine%/}
+source_path=$(absolute "$2"; printf /) && source_path=${source_path%/}
+recovery=$(absolute "$3"; printf /) && recovery=${recovery%/}
 script_folder=$(dirname -- "$(readlink -f -- "${BASH_SOURCE[0]}")")
 view_helper=$script_folder/../../libexec/vellorin/vellorin-source-view
 
@@ -458,6 +461,39 @@ save_location_is_full() {
     [ $((free)) -lt "$kFullBelowBytes" ]
 }
 
+# The files the engine has open for writing in the recovery folder, each ended by a NUL.
+files_being_written() {
+    local fd target flags
+    for fd in /proc/"$engine_pid"/fd/*; do
+        target=$(readlink -- "$fd" 2>/dev/null) || continue
+        case $target in "$recovery"/*) ;; *) continue ;; esac
+        flags=$(sed -n 's/^flags:[[:space:]]*//p' "/proc/$engine_pid/fdinfo/${fd##*/}" 2>/dev/null)
+        case $flags in '' | *[!0-7]*) continue ;; esac
+        [ $((8#$flags & 3)) -ne 0 ] || continue
+        printf '%s\0' "$target"
+    done
+}
+
+# Stopped as asked: the engine is held still, the files it is writing then are noted, and it
+# is ended before it can write another byte. Those files are cut short: they go, and a
+# resumed search carves them again whole.
+stop_engine_dropping_partial() {
+    local partial=() file removed=0
+    kill -STOP "$engine_pid" 2>/dev/null
+    mapfile -d '' partial < <(files_being_written)
+    kill -KILL "$engine_pid" 2>/dev/null
+    kill -CONT "$engine_pid" 2>/dev/null
+    wait "$engine_pid" 2>/dev/null
+    for file in "${partial[@]}"; do
+        if [ -f "$file" ] && [ ! -L "$file" ] && rm -f -- "$file"; then
+            removed=$((removed + 1))
+        fi
+    done
+    if [ "$removed" -gt 0 ]; then
+        say "Removed $removed file(s) PhotoRec was still writing when it was stopped: they were cut short."
+    fi
+}
+
 stop_engine() {
     kill -TERM "$engine_pid" 2>/dev/null
     for _ in $(seq 100); do
@@ -528,7 +564,7 @@ while :; do
         stopped_for=asked
         kill -KILL "$ticker" 2>/dev/null
         wait "$ticker" 2>/dev/null
-        stop_engine
+        stop_engine_dropping_partial
         break
     fi
     hide_reports

@@ -43,6 +43,9 @@ RecoverCommand::RecoverCommand(Request request, Report& report, Platform platfor
                 Summary{Summary::End::Refused, kUsage, 0, 0, {}, QString(message).replace(u'\n', u' '), {}});
             return;
         }
+        // The failure's reason says what the window's advice about choosing a folder would.
+        if (title == QStringLiteral("No Permission"))
+            return;
         report_.notice(title, message);
     });
     panels_ = std::make_shared<CommandLinePanels>();
@@ -145,6 +148,14 @@ std::optional<int> RecoverCommand::prepare() {
                 return refuse(QStringLiteral("Could not give up root's rights to act as %1: %2")
                                   .arg(owner->name, failure->description),
                               kFailed);
+            // The search names its source by path, and checks the descriptor against it.
+            struct stat reached {};
+            if (::stat(QFile::encodeName(source_).constData(), &reached) != 0)
+                return refuse(
+                    QStringLiteral("%1 cannot reach %2, which the search names by its path. Move it to "
+                                   "a folder %1 may enter, or choose a save location of root's.")
+                        .arg(owner->name, source_),
+                    kUsage);
             report_.notice(
                 QStringLiteral("Note"),
                 QStringLiteral("Running as %1, the owner of %2: %3 and every recovered file are %1's.")
@@ -193,8 +204,19 @@ void RecoverCommand::start() {
 void RecoverCommand::follow() {
     RecoveryViewModel* model = model_.get();
     connect(model, &RecoveryViewModel::logLineAppended, this, [this](const QString& line) {
-        if (started_)
-            report_.logLine(line);
+        if (!started_)
+            return;
+        report_.logLine(line);
+        // Each entry whole, as the run wrote it: a path in it may hold a line feed.
+        QString message = line.section(QStringLiteral("] "), 1);
+        if (message.endsWith(u'\n'))
+            message.chop(1);
+        static const QString savedIn = QStringLiteral("Recovered files saved in: ");
+        if (message.startsWith(savedIn))
+            recoveryDirectory_ = message.mid(savedIn.size());
+        entries_.append(message);
+        if (entries_.size() > kEntriesKept)
+            entries_.removeFirst();
     });
     connect(model, &RecoveryViewModel::isRecoveringChanged, this, [this, model] {
         if (model->isRecovering() && !started_) {
@@ -233,7 +255,7 @@ void RecoverCommand::follow() {
         }
     });
     connect(model, &RecoveryViewModel::recoveredFilesChanged, this, [this, model] {
-        if (sorting_ && sorting_->isBusy())
+        if (sortStarted_)
             return; // moves, not new files
         // The monitor lists the folder anew every two seconds; only the files new since are told,
         // oldest first.
@@ -254,10 +276,8 @@ void RecoverCommand::runEnded() {
     const StatusColor color = model_->statusColor();
     if (color == StatusColor::Green) {
         summary.recoveryDirectory = model_->deepResultsDirectory();
-        if (summary.recoveryDirectory.isEmpty()) {
-            const QString line = model_->logText().section(QStringLiteral("Recovered files saved in: "), -1);
-            summary.recoveryDirectory = line.section(u'\n', 0, 0);
-        }
+        if (summary.recoveryDirectory.isEmpty())
+            summary.recoveryDirectory = recoveryDirectory_;
         summary.end = summary.recovered > 0 ? Summary::End::Recovered : Summary::End::NothingFound;
         summary.exitStatus = summary.recovered > 0 ? kRecovered : kNothingFound;
         if (summary.recovered > 0 && request_.sortIntoFolders && sorting_ && signal_ == 0) {
@@ -293,51 +313,71 @@ void RecoverCommand::runEnded() {
 }
 
 QString RecoverCommand::failureReason() const {
-    // The status is the window's short line ("check logs"); the line the log has before its
-    // last word on the failure says why.
-    QStringList lines = model_->logText().split(u'\n', Qt::SkipEmptyParts);
-    for (QString& line : lines)
-        line = line.section(QStringLiteral("] "), 1);
-    const QString exitLine = QStringLiteral("Error occurred during recovery (Exit code: ");
-    qsizetype last = lines.size() - 1;
-    while (last >= 0 && !lines.at(last).startsWith(exitLine))
+    // The status is the window's short line ("check logs"); the log says why.
+    static const QString exitLine = QStringLiteral("Error occurred during recovery (Exit code: ");
+    static const QString probeFailed = QStringLiteral("Write permission check failed: ");
+    static const QString engine = QStringLiteral("PhotoRec: ");
+    qsizetype last = entries_.size() - 1;
+    while (last >= 0 && !entries_.at(last).startsWith(exitLine))
         --last;
-    if (last < 0)
-        return lines.isEmpty() ? model_->statusMessage() : lines.constLast();
-    const QString code = lines.at(last).mid(exitLine.size()).chopped(1);
-    QString why = last > 0 ? lines.at(last - 1) : QString();
-    if (why.startsWith(QStringLiteral("PhotoRec: ")))
-        why = why.mid(10);
-    const QString ended = QStringLiteral("The search ended with status %1.").arg(code);
-    return why.isEmpty() ? ended : why + u' ' + ended;
+    if (last >= 0) {
+        const QString code = entries_.at(last).mid(exitLine.size()).chopped(1);
+        const QString ended = QStringLiteral("The search ended with status %1.").arg(code);
+        // The engine script's last word is its reason; what the run did after it is not.
+        for (qsizetype i = last - 1; i >= 0; --i)
+            if (entries_.at(i).startsWith(engine))
+                return entries_.at(i).mid(engine.size()) + u' ' + ended;
+        return ended;
+    }
+    for (const QString& entry : entries_)
+        if (entry.startsWith(probeFailed))
+            return QStringLiteral("Cannot write to %1: %2").arg(saveLocation_, entry.mid(probeFailed.size()));
+    return entries_.isEmpty() ? model_->statusMessage() : entries_.constLast();
 }
 
 void RecoverCommand::sortThenFinish(Summary summary) {
     auto proceed = [this, summary] {
-        if (finished_ || !sorting_->isSettled() || sorting_->isBusy())
+        if (finished_ || sortStarted_ || !sorting_->isSettled() || sorting_->isBusy())
             return;
         if (!sorting_->canSort()) {
             finish(summary);
             return;
         }
-        connect(sorting_.get(), &ResultsSorting::finished, this, [this, summary]() mutable {
-            const QString line =
-                model_->logText().trimmed().section(u'\n', -1).section(QStringLiteral("] "), 1);
-            if (!sorting_->failure().isEmpty()) {
-                summary.exitStatus = kFailed;
-                summary.reason = QStringLiteral("The files were recovered, but sorting them failed: ") +
-                                 sorting_->failure();
-            } else {
-                summary.sorted = line;
-            }
-            if (signal_)
-                summary.exitStatus = 128 + signal_;
-            finish(summary);
+        // From here the list changes by moves, not by new files; each row keeps its id when
+        // its file moves, so the moves are told by it.
+        sortStarted_ = true;
+        for (const RecoveredFile& file : model_->recoveredFiles())
+            beforeSorting_.insert(file.id(), file.path());
+        connect(sorting_.get(), &ResultsSorting::finished, this, [this, summary] {
+            // The sorting's line is posted as it ends: read once it has arrived.
+            platform_.queues->postMain([weak = weak_from_this(), summary] {
+                if (auto self = weak.lock())
+                    self->finishSorted(summary);
+            });
         });
         sorting_->sortIntoFolders();
     };
     connect(sorting_.get(), &ResultsSorting::changed, this, proceed);
     proceed();
+}
+
+void RecoverCommand::finishSorted(Summary summary) {
+    for (const RecoveredFile& file : model_->recoveredFiles()) {
+        const auto was = beforeSorting_.constFind(file.id());
+        if (was != beforeSorting_.cend() && *was != file.path() && listed_.contains(*was))
+            report_.moved(*was, file.path());
+    }
+    const QString line = entries_.isEmpty() ? QString() : entries_.constLast();
+    if (!sorting_->failure().isEmpty()) {
+        summary.exitStatus = kFailed;
+        summary.reason =
+            QStringLiteral("The files were recovered, but sorting them failed: ") + sorting_->failure();
+    } else {
+        summary.sorted = line;
+    }
+    if (signal_)
+        summary.exitStatus = 128 + signal_;
+    finish(summary);
 }
 
 void RecoverCommand::finish(Summary summary) {

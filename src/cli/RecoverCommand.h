@@ -5,8 +5,10 @@
 #include "platform/Platform.h"
 #include "platform/TerminalAgent.h"
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QUuid>
 
 #include <memory>
 #include <optional>
@@ -50,6 +52,7 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
     void follow();
     void runEnded();
     void sortThenFinish(Summary summary);
+    void finishSorted(Summary summary);
     // Why a run failed, from its log.
     QString failureReason() const;
     void finish(Summary summary);
@@ -68,7 +71,13 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
     bool started_ = false;
     bool finished_ = false;
     int signal_ = 0;
-    QSet<QString> listed_; // --json: the files already told
+    QSet<QString> listed_;                // --json: the files already told
+    QHash<QUuid, QString> beforeSorting_; // each row's path as the sorting began
+    // The run's last log entries, each whole, and the folder its completion named.
+    static constexpr qsizetype kEntriesKept = 64;
+    QStringList entries_;
+    QString recoveryDirectory_;
+    bool sortStarted_ = false;
     TerminalAgent agent_;
 };
 

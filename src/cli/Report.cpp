@@ -190,6 +190,13 @@ void Report::file(const RecoveredFile& file) {
                   {QStringLiteral("size"), static_cast<double>(file.size())}});
 }
 
+void Report::moved(const QString& from, const QString& to) {
+    if (style_ == Style::Json)
+        emitJson({{QStringLiteral("event"), QStringLiteral("moved")},
+                  {QStringLiteral("from"), from},
+                  {QStringLiteral("to"), to}});
+}
+
 void Report::notice(const QString& title, const QString& message) {
     clearProgressLine();
     QString text = printable(title) + QStringLiteral(": ");

@@ -41,6 +41,8 @@ class Report {
     // The run is over: the progress line goes for good.
     void endProgress();
     void file(const RecoveredFile& file);
+    // --json: a file told of was moved (sorted into a folder).
+    void moved(const QString& from, const QString& to);
     // Something the run told the user (an alert); title first.
     void notice(const QString& title, const QString& message);
     // What went wrong, on standard error, prefixed with the program's name.

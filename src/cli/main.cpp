@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QStringDecoder>
 
 #include <csignal>
 #include <cstdio>
@@ -40,6 +41,19 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(VELLORIN_VERSION));
 
     using vellorin::cli::Parsed;
+    // Paths are handled as text from here on; a name in other bytes would become another name.
+    for (int i = 1; i < argc; ++i) {
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString decoded = utf8.decode(QByteArrayView(argv[i]));
+        if (utf8.hasError()) {
+            say(STDERR_FILENO,
+                QStringLiteral(
+                    "vellorin-recover: \"%1\" is not valid UTF-8. Give a link with a UTF-8 name to it "
+                    "instead (ln -s).\n%2\n")
+                    .arg(vellorin::cli::Report::printable(decoded), vellorin::cli::usageHint()));
+            return vellorin::cli::RecoverCommand::kUsage;
+        }
+    }
     const Parsed parsed = vellorin::cli::parseArguments(QCoreApplication::arguments().mid(1));
     switch (parsed.action) {
     case Parsed::Action::Help:
