@@ -78,10 +78,9 @@ void RecoveryViewModel::runDeepRecovery(const QString& scriptPath, const QString
     if (offer.kind != SearchResume::Offer::Kind::None) {
         const QString name = selectedSourceNameForRun(sourcePath);
         const bool resumable = offer.kind == SearchResume::Offer::Kind::Resume;
-        const int answer =
-            askFromWorker(questions::kEarlierSearch, SearchResume::question(name, offer),
-                          resumable ? QStringList{questions::kResume, questions::kStartOver}
-                                    : QStringList{questions::kStartOver});
+        const int answer = askFromWorker(questions::kEarlierSearch, SearchResume::question(name, offer),
+                                         resumable ? QStringList{questions::kResume, questions::kStartOver}
+                                                   : QStringList{questions::kStartOver});
         if (answer == Alerts::kUnanswered) {
             // Nobody could say which: neither picking up nor clearing the earlier search is ours
             // to guess.
