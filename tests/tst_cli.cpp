@@ -63,10 +63,10 @@ void finishInto(QProcess& process, Ran& ran, int ms) {
 }
 
 // Output into a pipe, as in a script or "| less".
-Ran recover(const QStringList& arguments, int ms = 240000) {
+Ran recover(const QStringList& arguments, int ms = 240000, const QString& which = program()) {
     QProcess process;
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program(), arguments);
+    process.start(which, arguments);
     Ran ran;
     finishInto(process, ran, ms);
     return ran;
@@ -904,7 +904,15 @@ class CommandLineTest : public QObject {
             QVERIFY(QFile::copy(mixed_->image, from));
         }
 
-        const Ran ran = recover(QStringList{from, save} + options);
+        // The program laid out as installed, where nobody may reach it: the build folder may
+        // lie below one only root may enter.
+        const QString tree = scratch.filePath(u"install"_s);
+        copyEngineFolder(tree);
+        QVERIFY(QDir().mkpath(tree + u"/bin"_s));
+        QVERIFY(QFile::copy(program(), tree + u"/bin/vellorin-recover"_s));
+        QVERIFY(QFile::setPermissions(tree + u"/bin/vellorin-recover"_s, open | QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(tree + u"/bin"_s, open));
+        const Ran ran = recover(QStringList{from, save} + options, 240000, tree + u"/bin/vellorin-recover"_s);
         if (source == u"private image"_s) {
             // The search names its source by path: refused, saying why, before anything is written.
             QCOMPARE(ran.status, 2);

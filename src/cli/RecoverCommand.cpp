@@ -144,9 +144,15 @@ std::optional<int> RecoverCommand::prepare() {
                     return refuse(*opened.problem, kFailed);
                 platform_.disks = std::make_shared<HeldDiskAccess>(source_, std::move(opened), disks);
             }
+            const QString resources = platform_.resources->resourceFolder().value_or(QString());
             if (const std::optional<Error> failure = accounts::become(*owner))
                 return refuse(QStringLiteral("Could not give up root's rights to act as %1: %2")
                                   .arg(owner->name, failure->description),
+                              kFailed);
+            if (deep_ && !enginePresent(platform_))
+                return refuse(QStringLiteral("%1 cannot reach PhotoRec and Vellorin's script in %2. Install "
+                                             "Vellorin's package, or run it from a folder %1 may enter.")
+                                  .arg(owner->name, resources),
                               kFailed);
             // The search names its source by path, and checks the descriptor against it.
             struct stat reached {};
@@ -195,6 +201,7 @@ void RecoverCommand::start() {
     QMetaObject::invokeMethod(
         this,
         [this] {
+            startRequested_ = true;
             panels_->answerNext(saveLocation_);
             model_->selectSaveLocationAndStart();
         },
@@ -217,6 +224,11 @@ void RecoverCommand::follow() {
         entries_.append(message);
         if (entries_.size() > kEntriesKept)
             entries_.removeFirst();
+    });
+    // A start refused before any run (no engine for a disk) says so in a red status alone.
+    connect(model, &RecoveryViewModel::statusColorChanged, this, [this, model] {
+        if (!started_ && startRequested_ && model->statusColor() == StatusColor::Red)
+            finish(Summary{Summary::End::NotStarted, kFailed, 0, 0, {}, model->statusMessage(), {}});
     });
     connect(model, &RecoveryViewModel::isRecoveringChanged, this, [this, model] {
         if (model->isRecovering() && !started_) {

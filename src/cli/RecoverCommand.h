@@ -68,6 +68,7 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
     QString saveLocation_;
     bool diskSource_ = false;
     bool deep_ = false;
+    bool startRequested_ = false;
     bool started_ = false;
     bool finished_ = false;
     int signal_ = 0;
