@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -415,8 +416,14 @@ void RecoverCommand::interrupt(int signal) {
         finish(summary);
         return;
     }
-    if (!started_)
-        return; // the run is stopped the moment it begins
+    if (!started_) {
+        // The run is stopped the moment it begins; a start that never comes ends the command.
+        QTimer::singleShot(kStartGraceMs, this, [this] {
+            if (!started_)
+                finish(Summary{Summary::End::NotStarted, 128 + signal_, 0, 0, {}, {}, {}});
+        });
+        return;
+    }
     if (sorting_ && sorting_->isBusy()) {
         report_.notice(QStringLiteral("Stopping"),
                        QStringLiteral("Finishing the sorting first, so that no file is left half-way."));

@@ -33,6 +33,8 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
     static constexpr int kUsage = 2;
     static constexpr int kNothingFound = 3;
     static constexpr int kInterrupted = 130; // 128 + SIGINT, as shells report it
+    // How long a start asked to stop may take to begin before the command ends without it.
+    static constexpr int kStartGraceMs = 5000;
 
     RecoverCommand(Request request, Report& report, Platform platform);
     ~RecoverCommand() override;
