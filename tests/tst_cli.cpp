@@ -912,7 +912,12 @@ class CommandLineTest : public QObject {
         QVERIFY(QFile::copy(program(), tree + u"/bin/vellorin-recover"_s));
         QVERIFY(QFile::setPermissions(tree + u"/bin/vellorin-recover"_s, open | QFileDevice::ExeOwner));
         QVERIFY(QFile::setPermissions(tree + u"/bin"_s, open));
+        // ThreadSanitizer's suppressions, read again by every instrumented helper the run starts
+        // as nobody, must be where nobody can read them.
+        const QString tsan = qEnvironmentVariable("TSAN_OPTIONS");
+        qputenv("TSAN_OPTIONS", tsanOptionsReadableIn(tree).toUtf8());
         const Ran ran = recover(QStringList{from, save} + options, 240000, tree + u"/bin/vellorin-recover"_s);
+        qputenv("TSAN_OPTIONS", tsan.toUtf8());
         if (source == u"private image"_s) {
             // The search names its source by path: refused, saying why, before anything is written.
             QCOMPARE(ran.status, 2);
