@@ -25,12 +25,6 @@ namespace {
 
 using StatusColor = RecoveryViewModel::StatusColor;
 
-bool enginePresent(Platform& platform) {
-    const std::optional<QString> folder = platform.resources->resourceFolder();
-    return folder && platform.fileSystem->exists(joinPath(*folder, QStringLiteral("photorec_auto.sh"))) &&
-           platform.fileSystem->exists(joinPath(*folder, QStringLiteral("photorec")));
-}
-
 } // namespace
 
 RecoverCommand::RecoverCommand(Request request, Report& report, Platform platform)
@@ -91,7 +85,7 @@ std::optional<int> RecoverCommand::prepare() {
                 kUsage);
     }
 
-    const bool engine = enginePresent(platform_);
+    const bool engine = RecoveryViewModel::engineInstalled(platform_);
     if (diskSource_ && request_.mode == Request::Mode::Copy)
         return refuse(
             QStringLiteral("%1 is a disk or an image, which only the deep search reads; leave out --copy.")
@@ -150,7 +144,7 @@ std::optional<int> RecoverCommand::prepare() {
                 return refuse(QStringLiteral("Could not give up root's rights to act as %1: %2")
                                   .arg(owner->name, failure->description),
                               kFailed);
-            if (deep_ && !enginePresent(platform_))
+            if (deep_ && !RecoveryViewModel::engineInstalled(platform_))
                 return refuse(QStringLiteral("%1 cannot reach PhotoRec and Vellorin's script in %2. Install "
                                              "Vellorin's package, or run it from a folder %1 may enter.")
                                   .arg(owner->name, resources),

@@ -24,6 +24,10 @@ class DiskAccess {
         std::optional<QString> problem;
     };
 
+    // Handed-on descriptors live at or above this one: above the standard ones and the one
+    // the engine script expects.
+    static constexpr int kFirstDescriptor = 10;
+
     virtual ~DiskAccess() = default;
     // May wait for the user's answer to the prompt: never on the main thread. notice gets one
     // line just before the disk service is asked.

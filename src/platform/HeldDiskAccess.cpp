@@ -4,11 +4,6 @@
 
 namespace vellorin {
 
-namespace {
-// As the system's own service hands them on: above the standard descriptors and the engine's.
-constexpr int kFirstDescriptor = 10;
-} // namespace
-
 HeldDiskAccess::HeldDiskAccess(QString sourcePath, Opened held, std::shared_ptr<DiskAccess> behind)
     : sourcePath_(std::move(sourcePath)), held_(std::move(held)), behind_(std::move(behind)) {}
 

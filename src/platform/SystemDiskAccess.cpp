@@ -33,12 +33,11 @@ using Session = SystemDiskAccess::Session;
 QString whatWorks(Session session) {
     return session == Session::Terminal ? kSudoOrDiskGroup : kDiskGroup;
 }
+
 const QByteArray kViewType = QByteArrayLiteral("fuse.vellorin-source-view");
 constexpr int kLookupTimeoutMs = 30 * 1000;
 // The prompt waits for the user; a dialog left alone still ends the run in the end.
 constexpr int kPromptTimeoutMs = 5 * 60 * 1000;
-// Handed-on descriptors live above the standard ones and the one the engine script expects.
-constexpr int kFirstDescriptor = 10;
 
 QString needsPermission(const QString& device, const QString& why) {
     return QStringLiteral("Reading %1 needs permission%2").arg(device, why);
@@ -130,7 +129,8 @@ void openThroughDiskService(const QString& device, const struct stat& deviceStat
     }
     const auto handed = qvariant_cast<QDBusUnixFileDescriptor>(answer.arguments().value(0));
     Descriptor descriptor(
-        handed.isValid() ? ::fcntl(handed.fileDescriptor(), F_DUPFD_CLOEXEC, kFirstDescriptor) : -1);
+        handed.isValid() ? ::fcntl(handed.fileDescriptor(), F_DUPFD_CLOEXEC, DiskAccess::kFirstDescriptor)
+                         : -1);
     if (!descriptor.isOpen() || !isReadOnlyDescriptorOf(descriptor.get(), deviceStat)) {
         opened.problem = needsPermission(
             device,

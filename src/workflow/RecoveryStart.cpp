@@ -79,14 +79,18 @@ void RecoveryViewModel::resetForRecovery() {
 }
 
 bool RecoveryViewModel::enginePresent() {
-    const std::optional<QString> folder =
-        platform_.resources ? platform_.resources->resourceFolder() : std::nullopt;
-    return folder && engineFilesExist(engineFilesIn(*folder));
+    return engineInstalled(platform_);
 }
 
-bool RecoveryViewModel::engineFilesExist(const EngineFiles& files) {
+bool RecoveryViewModel::engineInstalled(const Platform& platform) {
+    const std::optional<QString> folder =
+        platform.resources ? platform.resources->resourceFolder() : std::nullopt;
+    return folder && engineFilesExist(*platform.fileSystem, engineFilesIn(*folder));
+}
+
+bool RecoveryViewModel::engineFilesExist(FileSystem& fileSystem, const EngineFiles& files) {
     // Presence alone decides; whether either file can be run is the run's affair.
-    return platform_.fileSystem->exists(files.script) && platform_.fileSystem->exists(files.engine);
+    return fileSystem.exists(files.script) && fileSystem.exists(files.engine);
 }
 
 bool RecoveryViewModel::isDiskSource(const QString& sourcePath) {
@@ -115,7 +119,7 @@ std::optional<QString> RecoveryViewModel::locateEngine() {
     if (!folder)
         return std::nullopt;
     const EngineFiles files = engineFilesIn(*folder);
-    if (engineFilesExist(files)) {
+    if (engineFilesExist(*platform_.fileSystem, files)) {
         appendLog(QStringLiteral("Found bundled PhotoRec and automation script"));
         return files.script;
     }

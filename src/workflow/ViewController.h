@@ -23,6 +23,7 @@ class QTimer;
 namespace vellorin {
 
 class EngineProcess;
+class FileSystem;
 class RunControl;
 class SearchFollower;
 
@@ -110,6 +111,9 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     // Recovery start (main thread).
     void startRecovery(const QString& sourcePath, const QString& savePath);
     std::optional<QString> locateEngine();
+    // The engine and its script lie in the platform's resource folder: a start would run the
+    // deep recovery. Any thread.
+    static bool engineInstalled(const Platform& platform);
 
     // Recovery directory (the caller's thread).
     std::optional<QString> prepareRecoveryDirectory(const QString& savePath);
@@ -224,7 +228,7 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
         QString engine;
     };
     static EngineFiles engineFilesIn(const QString& resourceFolder);
-    bool engineFilesExist(const EngineFiles& files);
+    static bool engineFilesExist(FileSystem& fileSystem, const EngineFiles& files);
     void refreshRecoveredFiles(const QString& watchedFolder);
     void applyRecoveredFiles(QList<RecoveredFile> files);
 
