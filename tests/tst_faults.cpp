@@ -191,7 +191,7 @@ class FaultsTest : public QObject {
         // The source goes away as soon as the first copy is listed.
         std::thread remover;
         RecoveryViewModel& model = *scratch.model;
-        QObject::connect(&model, &RecoveryViewModel::recoveredFilePrepended, &model, [&] {
+        QObject::connect(&model, &RecoveryViewModel::recoveredFilesPrepended, &model, [&] {
             if (!remover.joinable())
                 remover = std::thread([&] { std::filesystem::remove_all(native(scratch.source)); });
         });

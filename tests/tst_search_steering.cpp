@@ -394,7 +394,7 @@ class SearchSteeringTest : public QObject {
         auto model = RecoveryViewModel::create(test.platform());
         RecoveryWatcher watcher(*model);
         // Stopped as soon as the first copy is listed, while the others are still to come.
-        QObject::connect(model.get(), &RecoveryViewModel::recoveredFilePrepended, model.get(),
+        QObject::connect(model.get(), &RecoveryViewModel::recoveredFilesPrepended, model.get(),
                          [&model] { model->stopRecovery(); });
         model->startRecovery(source, save);
         QVERIFY(watcher.waitForEnd());

@@ -114,8 +114,10 @@ class SimplifiedRecoveryTest : public QObject {
         QStringList statuses, heads;
         connect(&model, &RecoveryViewModel::statusMessageChanged, this,
                 [&] { statuses << model.statusMessage(); });
-        connect(&model, &RecoveryViewModel::recoveredFilePrepended, this,
-                [&] { heads.prepend(model.recoveredFiles().value(0).path()); });
+        connect(&model, &RecoveryViewModel::recoveredFilesPrepended, this, [&](qsizetype count) {
+            for (qsizetype i = count - 1; i >= 0; --i)
+                heads.prepend(model.recoveredFiles().value(i).path());
+        });
         run.test.alerts->answers = {0};
         QVERIFY(run.run());
 

@@ -254,12 +254,13 @@ void RecoverCommand::follow() {
     });
     if (report_.style() != Report::Style::Json)
         return;
-    connect(model, &RecoveryViewModel::recoveredFilePrepended, this, [this, model] {
-        const RecoveredFile& file = model->recoveredFiles().constFirst();
-        if (!listed_.contains(file.path())) {
-            listed_.insert(file.path());
-            report_.file(file);
-        }
+    connect(model, &RecoveryViewModel::recoveredFilesPrepended, this, [this, model](qsizetype count) {
+        const QList<RecoveredFile>& files = model->recoveredFiles();
+        for (qsizetype i = count - 1; i >= 0; --i) // oldest first, as they were copied
+            if (!listed_.contains(files.at(i).path())) {
+                listed_.insert(files.at(i).path());
+                report_.file(files.at(i));
+            }
     });
     connect(model, &RecoveryViewModel::recoveredFilesChanged, this, [this, model] {
         if (sortStarted_)

@@ -32,6 +32,30 @@ class WalkVisitor {
     virtual bool walkEnded() const { return false; }
 };
 
+// Receives one folder's visible entries, on the listing thread.
+class FolderVisitor {
+  public:
+    virtual ~FolderVisitor() = default;
+    // A regular file or a symbolic link whose name does not begin with "."; relativePath is
+    // the name alone.
+    virtual void visitFile(const WalkEntry& entry) = 0;
+    // A folder inside, not a link, whose name does not begin with ".".
+    virtual void visitFolder(const char* name) = 0;
+};
+
+// A folder's identity and the last change to its list of entries: a file added, removed or
+// renamed in it changes both times.
+struct FolderStamp {
+    FileId id;
+    struct timespec modified {};
+    struct timespec changed {};
+    bool operator==(const FolderStamp& other) const {
+        return id == other.id && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
+               changed.tv_nsec == other.changed.tv_nsec;
+    }
+};
+
 struct WalkOptions {
     // A folder the walk never enters (the folder that receives the copies).
     std::optional<FileId> excludedFolder;
@@ -85,6 +109,13 @@ class FileSystem {
     // itself cannot be opened as a folder.
     virtual std::optional<Error> walk(const QString& root, const WalkOptions& options,
                                       WalkVisitor& visitor) = 0;
+    // The folder's stamp, of the folder itself, not of what a link points to; none when it
+    // is gone or not a folder.
+    virtual std::optional<FolderStamp> folderStamp(const QString& path) = 0;
+    // One folder's visible entries, not those of the folders inside it; the stamp is read
+    // before the entries, so that a change made while they are read shows in the next stamp.
+    // A folder on a kernel pseudo file system lists nothing.
+    virtual std::variant<FolderStamp, Error> listFolder(const QString& path, FolderVisitor& visitor) = 0;
     virtual std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) = 0;
     // The entry's properties, of the item a link points to when it is a link.
     virtual std::variant<EntryStat, Error> statLinkTarget(const WalkEntry& entry) = 0;

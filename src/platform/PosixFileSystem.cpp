@@ -372,6 +372,76 @@ std::optional<Error> PosixFileSystem::walk(const QString& root, const WalkOption
     return walkTree(nativePath(root), options, visitor);
 }
 
+namespace {
+
+FolderStamp stampOf(const struct stat& st) {
+    return {FileId{st.st_dev, st.st_ino}, st.st_mtim, st.st_ctim};
+}
+
+} // namespace
+
+std::optional<FolderStamp> PosixFileSystem::folderStamp(const QString& path) {
+    struct stat st {};
+    if (::lstat(nativePath(path).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return stampOf(st);
+}
+
+std::variant<FolderStamp, Error> PosixFileSystem::listFolder(const QString& path, FolderVisitor& visitor) {
+    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Error::fromErrno(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return Error::fromErrno(err);
+    }
+    const FolderStamp stamp = stampOf(st);
+    static const PseudoFileSystems pseudo;
+    if (pseudo.contains(st.st_dev, fd)) {
+        ::close(fd);
+        return stamp;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        return Error::fromErrno(err);
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir);
+        if (item == nullptr) {
+            const int err = errno;
+            ::closedir(dir);
+            if (err != 0)
+                return Error::fromErrno(err);
+            return stamp;
+        }
+        const char* name = item->d_name;
+        if (name[0] == '.') // hidden entries, "." and ".." included
+            continue;
+        unsigned char type = item->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat entry {};
+            if (::fstatat(::dirfd(dir), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISDIR(entry.st_mode) ? DT_DIR : S_ISREG(entry.st_mode) ? DT_REG : S_ISLNK(entry.st_mode) ? DT_LNK : DT_FIFO;
+        }
+        if (type == DT_DIR) {
+            visitor.visitFolder(name);
+        } else if (type == DT_REG || type == DT_LNK) {
+            WalkEntry entry;
+            entry.directoryFd = ::dirfd(dir);
+            entry.name = name;
+            entry.relativePath = name;
+            entry.isSymlink = type == DT_LNK;
+            visitor.visitFile(entry);
+        }
+    }
+}
+
 std::variant<EntryStat, Error> PosixFileSystem::statEntry(const WalkEntry& entry) {
     return statAt(entry.directoryFd, entry.name);
 }

@@ -26,6 +26,8 @@ class PosixFileSystem : public FileSystem {
     bool startAccessing(const QString& path) override;
     void stopAccessing(const QString& path) override;
     std::optional<Error> walk(const QString& root, const WalkOptions& options, WalkVisitor& visitor) override;
+    std::optional<FolderStamp> folderStamp(const QString& path) override;
+    std::variant<FolderStamp, Error> listFolder(const QString& path, FolderVisitor& visitor) override;
     std::variant<EntryStat, Error> statEntry(const WalkEntry& entry) override;
     std::variant<EntryStat, Error> statLinkTarget(const WalkEntry& entry) override;
     std::unique_ptr<TreeCopier> makeCopier(const QString& destinationRoot) override;

@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <map>
 #include <numeric>
 
 namespace vellorin {
@@ -18,7 +19,7 @@ RecoveredFilesModel::RecoveredFilesModel(std::shared_ptr<RecoveryViewModel> view
     for (const RecoveredFile& file : rows_)
         ++kindCounts_[static_cast<std::size_t>(kindOfName(file.name()))];
     RecoveryViewModel* model = viewModel_.get();
-    connect(model, &RecoveryViewModel::recoveredFilePrepended, this, &RecoveredFilesModel::filePrepended);
+    connect(model, &RecoveryViewModel::recoveredFilesPrepended, this, &RecoveredFilesModel::filesPrepended);
     connect(model, &RecoveryViewModel::recoveredFilesChanged, this, &RecoveredFilesModel::filesChanged);
 }
 
@@ -77,23 +78,38 @@ void RecoveredFilesModel::setQuery(const ResultsQuery& query) {
     run(true);
 }
 
-void RecoveredFilesModel::insert(const RecoveredFile& file) {
-    if (!query_.accepts(file))
-        return;
-    const auto row = static_cast<int>(query_.insertionPoint(rows_, file));
-    beginInsertRows({}, row, row);
-    rows_.insert(row, file);
-    endInsertRows();
+void RecoveredFilesModel::insert(const QList<RecoveredFile>& newestFirst) {
+    // Where each file goes among the rows as they are, then the files that go to the same
+    // place in the order they would have had one by one: one insertion per place, so a batch
+    // is one change for the view and for the accessibility bridge, not one per file.
+    std::map<qsizetype, QList<RecoveredFile>> places;
+    for (auto file = newestFirst.crbegin(); file != newestFirst.crend(); ++file) {
+        if (!query_.accepts(*file))
+            continue;
+        QList<RecoveredFile>& group = places[query_.insertionPoint(rows_, *file)];
+        group.insert(query_.insertionPoint(group, *file), *file);
+    }
+    // From the last place back, so that the earlier places keep their row numbers.
+    for (auto place = places.crbegin(); place != places.crend(); ++place) {
+        const qsizetype row = place->first;
+        const QList<RecoveredFile>& group = place->second;
+        beginInsertRows({}, static_cast<int>(row), static_cast<int>(row + group.size() - 1));
+        rows_.insert(row, group.size(), RecoveredFile());
+        std::copy(group.cbegin(), group.cend(), rows_.begin() + row);
+        endInsertRows();
+    }
 }
 
-void RecoveredFilesModel::filePrepended() {
-    // The view model has already put the record at the head; this signal precedes the
+void RecoveredFilesModel::filesPrepended(qsizetype count) {
+    // The view model has already put the records at the head; this signal precedes the
     // list's own change signal, which must then not be taken for a replacement.
-    const RecoveredFile& file = viewModel_->recoveredFiles().constFirst();
-    ++kindCounts_[static_cast<std::size_t>(kindOfName(file.name()))];
+    const QList<RecoveredFile> arrived = viewModel_->recoveredFiles().first(count);
+    for (const RecoveredFile& file : arrived)
+        ++kindCounts_[static_cast<std::size_t>(kindOfName(file.name()))];
     if (running_)
-        arrivedSince_.append(file);
-    insert(file);
+        for (auto file = arrived.crbegin(); file != arrived.crend(); ++file)
+            arrivedSince_.append(*file);
+    insert(arrived);
     prepended_ = true;
     emit kindCountsChanged();
 }
@@ -147,6 +163,8 @@ void RecoveredFilesModel::apply(ResultsQuery::Result result, bool reset) {
 }
 
 void RecoveredFilesModel::synchronize(const QList<RecoveredFile>& files) {
+    if (synchronizeInOnePlace(files))
+        return;
     QHash<QUuid, int> newRows;
     newRows.reserve(files.size());
     for (int i = 0; i < files.size(); ++i)
@@ -209,16 +227,56 @@ void RecoveredFilesModel::synchronize(const QList<RecoveredFile>& files) {
     }
 
     // 4. Records that kept their row may have a new name or place on disk (sorted into folders).
+    refreshPlaces(files);
+}
+
+void RecoveredFilesModel::refreshPlaces(const QList<RecoveredFile>& files) {
+    const auto moved = [&](qsizetype i) {
+        const QString& before = rows_.at(i).path();
+        const QString& now = files.at(i).path();
+        // Most records are the very same: their text is shared, not compared.
+        return before.constData() != now.constData() && before != now;
+    };
     for (qsizetype i = 0; i < rows_.size(); ++i) {
-        if (rows_.at(i).path() == files.at(i).path())
+        if (!moved(i))
             continue;
         qsizetype last = i;
-        while (last + 1 < rows_.size() && rows_.at(last + 1).path() != files.at(last + 1).path())
+        while (last + 1 < rows_.size() && moved(last + 1))
             ++last;
         std::copy(files.cbegin() + i, files.cbegin() + last + 1, rows_.begin() + i);
         emit dataChanged(index(static_cast<int>(i)), index(static_cast<int>(last)));
         i = last;
     }
+}
+
+bool RecoveredFilesModel::synchronizeInOnePlace(const QList<RecoveredFile>& files) {
+    // The monitor's usual tick: the rows as they were, with new files in one place (the head,
+    // for files just carved) or a run of them gone. One change for the view, found by
+    // comparing ids from both ends rather than by hashing a million of them.
+    const qsizetype before = rows_.size();
+    const qsizetype after = files.size();
+    qsizetype head = 0;
+    while (head < before && head < after && rows_.at(head).id() == files.at(head).id())
+        ++head;
+    qsizetype tail = 0;
+    while (tail < before - head && tail < after - head &&
+           rows_.at(before - 1 - tail).id() == files.at(after - 1 - tail).id())
+        ++tail;
+    if (head + tail == before && after > before) {
+        const qsizetype count = after - before;
+        beginInsertRows({}, static_cast<int>(head), static_cast<int>(head + count - 1));
+        rows_.insert(head, count, RecoveredFile());
+        std::copy(files.cbegin() + head, files.cbegin() + head + count, rows_.begin() + head);
+        endInsertRows();
+    } else if (head + tail == after && before > after) {
+        beginRemoveRows({}, static_cast<int>(head), static_cast<int>(head + (before - after) - 1));
+        rows_.remove(head, before - after);
+        endRemoveRows();
+    } else if (before != after || head + tail < before) {
+        return false;
+    }
+    refreshPlaces(files);
+    return true;
 }
 
 } // namespace vellorin

@@ -42,12 +42,17 @@ class RecoveredFilesModel : public QAbstractListModel {
     void queryApplied();
 
   private:
-    void filePrepended();
+    void filesPrepended(qsizetype count);
     void filesChanged();
     void run(bool reset);
     void apply(ResultsQuery::Result result, bool reset);
     void synchronize(const QList<RecoveredFile>& files);
-    void insert(const RecoveredFile& file);
+    // The common changes at the cost of a comparison: false when the change is another.
+    bool synchronizeInOnePlace(const QList<RecoveredFile>& files);
+    // Rows whose record now lies elsewhere on disk; files are the rows' records, row for row.
+    void refreshPlaces(const QList<RecoveredFile>& files);
+    // Newest first, each newer than every row.
+    void insert(const QList<RecoveredFile>& newestFirst);
 
     std::shared_ptr<RecoveryViewModel> viewModel_;
     QList<RecoveredFile> rows_;

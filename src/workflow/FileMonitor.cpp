@@ -1,18 +1,14 @@
-#include "workflow/PathJoin.h"
 #include "workflow/RecoveredFileScan.h"
+#include "workflow/RecoveryFolderIndex.h"
 #include "workflow/ViewController.h"
 
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Queues.h"
 
-#include <QFile>
 #include <QTimer>
 
-#include <algorithm>
-#include <vector>
-
-#include <sys/stat.h>
+#include <utility>
 
 namespace vellorin {
 
@@ -28,66 +24,11 @@ void releaseElsewhere(Queues& queues, QList<RecoveredFile>&& files) {
     queues.background([doomed = std::move(files)]() mutable { doomed = QList<RecoveredFile>(); });
 }
 
-class ScanVisitor final : public WalkVisitor {
-  public:
-    ScanVisitor(FileSystem& fileSystem, QString root) : fileSystem_(fileSystem), root_(std::move(root)) {}
-
-    void visitFile(const WalkEntry& entry) override {
-        // A link is listed as what it points to, like any file: a link to a folder or a
-        // dangling link is no recovered file.
-        auto info = entry.isSymlink ? fileSystem_.statLinkTarget(entry) : fileSystem_.statEntry(entry);
-        const auto* stat = std::get_if<EntryStat>(&info);
-        if (!stat || !S_ISREG(stat->mode))
-            return;
-        const QByteArray relative(entry.relativePath.data(),
-                                  static_cast<qsizetype>(entry.relativePath.size()));
-        found.push_back({stat->hasBirthTime, stat->birthTimeMs, stat->size, QFile::decodeName(entry.name),
-                         joinPath(root_, QFile::decodeName(relative))});
-    }
-    void folderError(std::string_view, const Error&) override {} // unreadable parts are passed over
-    void entryError(std::string_view, const Error&) override {}
-
-    struct Found {
-        bool hasBirthTime;
-        std::int64_t birthTimeMs;
-        std::int64_t size;
-        QString name;
-        QString path;
-    };
-    std::vector<Found> found;
-
-  private:
-    FileSystem& fileSystem_;
-    QString root_;
-};
-
 } // namespace
 
 QList<RecoveredFile> scanRecoveredFiles(FileSystem& fileSystem, Clock& clock, const QString& folder) {
-    ScanVisitor visitor(fileSystem, folder);
-    if (fileSystem.walk(folder, WalkOptions{}, visitor))
-        return {}; // a missing or unreadable folder lists nothing
-    const QDateTime scanMoment = clock.now();
-    const std::int64_t scanMs = scanMoment.toMSecsSinceEpoch();
-
-    // Sort small keys, not records: newest first, a stable sort keeps the walk's order for ties.
-    std::vector<std::pair<std::int64_t, std::size_t>> order;
-    order.reserve(visitor.found.size());
-    for (std::size_t i = 0; i < visitor.found.size(); ++i) {
-        const auto& file = visitor.found[i];
-        order.emplace_back(file.hasBirthTime ? file.birthTimeMs : scanMs, i);
-    }
-    std::stable_sort(order.begin(), order.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
-
-    QList<RecoveredFile> files;
-    files.reserve(static_cast<qsizetype>(order.size()));
-    for (const auto& [ms, index] : order) {
-        auto& file = visitor.found[index];
-        const QDateTime date = file.hasBirthTime ? QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC) : scanMoment;
-        files.append(RecoveredFile(std::move(file.name), std::move(file.path), file.size, date));
-    }
-    return files;
+    RecoveryFolderIndex index;
+    return index.scan(fileSystem, clock, folder).value_or(QList<RecoveredFile>());
 }
 
 void RecoveryViewModel::startFileMonitor(const QString& watchedFolder) {
@@ -99,6 +40,7 @@ void RecoveryViewModel::startFileMonitor(const QString& watchedFolder) {
             self->fileMonitorTimer_->stop();
         // Results of scans started for an earlier timer are no longer applied.
         ++self->monitorGeneration_;
+        self->folderIndex_ = std::make_shared<RecoveryFolderIndex>();
         auto timer = std::make_unique<QTimer>();
         timer->setInterval(kMonitorIntervalMs);
         timer->setSingleShot(false);
@@ -121,17 +63,28 @@ void RecoveryViewModel::stopFileMonitor() {
             self->fileMonitorTimer_->stop();
         self->fileMonitorTimer_.reset();
         ++self->monitorGeneration_;
+        // What it knew of a million files is freed off the main thread too.
+        if (auto index = std::exchange(self->folderIndex_, nullptr))
+            self->platform_.queues->background([doomed = std::move(index)]() mutable { doomed.reset(); });
     });
 }
 
 void RecoveryViewModel::refreshRecoveredFiles(const QString& watchedFolder) {
+    if (!folderIndex_)
+        folderIndex_ = std::make_shared<RecoveryFolderIndex>();
     platform_.queues->background([weak = weakSelf(), fileSystem = platform_.fileSystem,
-                                  clock = platform_.clock, queues = platform_.queues,
+                                  clock = platform_.clock, queues = platform_.queues, index = folderIndex_,
                                   generation = monitorGeneration_, watchedFolder] {
         if (weak.expired())
             return;
-        QList<RecoveredFile> files = scanRecoveredFiles(*fileSystem, *clock, watchedFolder);
-        queues->postMain([weak, generation, files = std::move(files)]() mutable {
+        // A scan still at work when the next tick comes will bring what that tick would.
+        if (!index->tryClaim())
+            return;
+        std::optional<QList<RecoveredFile>> changed = index->scan(*fileSystem, *clock, watchedFolder);
+        index->release();
+        if (!changed)
+            return; // nothing came or went: the list already shows the folder
+        queues->postMain([weak, generation, files = std::move(*changed)]() mutable {
             auto self = weak.lock();
             // A tick's scan that ends after the monitor stopped would replace the final list
             // with an older one.

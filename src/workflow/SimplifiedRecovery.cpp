@@ -5,6 +5,7 @@
 
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/MainThreadBatches.h"
 #include "platform/Queues.h"
 
 #include <QFile>
@@ -14,6 +15,10 @@
 namespace vellorin {
 
 namespace {
+
+// How often copied files reach the list: often enough that each shows within a tenth of a
+// second of its copy.
+constexpr std::chrono::milliseconds kListingInterval{100};
 
 QString display(std::string_view bytes) {
     return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
@@ -92,12 +97,8 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
                 const QDateTime date = stat.hasBirthTime
                                            ? QDateTime::fromMSecsSinceEpoch(stat.birthTimeMs, Qt::UTC)
                                            : model_.platform_.clock->now();
-                RecoveredFile file(QFile::decodeName(entry.name), display(result.destination), stat.size,
-                                   date);
-                queues_.postMain([weak = weak_, file = std::move(file), recovered = recovered_] {
-                    if (auto self = weak.lock())
-                        self->publishRecoveredFile(file, recovered);
-                });
+                listing_->add(RecoveredFile(QFile::decodeName(entry.name), display(result.destination),
+                                            stat.size, date));
                 break;
             }
             }
@@ -121,6 +122,8 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
 
         qint64 scanned() const { return scanned_; }
         qint64 recovered() const { return recovered_->load(std::memory_order_relaxed); }
+        // Every file copied so far is listed before what is posted after this.
+        void flushListing() { listing_->flush(); }
 
       private:
         QString entryPath(std::string_view relativePath) const {
@@ -167,6 +170,12 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         // Written here, read by the list updates on the main thread.
         std::shared_ptr<std::atomic<std::int64_t>> recovered_ =
             std::make_shared<std::atomic<std::int64_t>>(0);
+        std::shared_ptr<MainThreadBatches<RecoveredFile>> listing_ = MainThreadBatches<RecoveredFile>::make(
+            model_.platform_.queues, kListingInterval,
+            [weak = weak_, recovered = recovered_](std::vector<RecoveredFile> files) {
+                if (auto self = weak.lock())
+                    self->publishRecoveredFiles(std::move(files), recovered);
+            });
     };
 
     // What a killed run left behind in this folder goes before this run writes there.
@@ -182,6 +191,7 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         return;
     }
 
+    walk.flushListing();
     if (walk.stopped()) {
         finishStoppedCopy(walk.recovered());
         return;
@@ -193,9 +203,9 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         });
 }
 
-void RecoveryViewModel::publishRecoveredFile(const RecoveredFile& file,
-                                             const std::shared_ptr<std::atomic<std::int64_t>>& recovered) {
-    prependRecoveredFile(file);
+void RecoveryViewModel::publishRecoveredFiles(std::vector<RecoveredFile> files,
+                                              const std::shared_ptr<std::atomic<std::int64_t>>& recovered) {
+    prependRecoveredFiles(std::move(files));
     setRecoveredCount(recovered->load(std::memory_order_relaxed));
     setStatusMessage(QStringLiteral("Recovered ") +
                      QString::number(recovered->load(std::memory_order_relaxed)) +

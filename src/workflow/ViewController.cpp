@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 namespace vellorin {
 
 namespace {
@@ -154,9 +156,14 @@ void RecoveryViewModel::setScannedCount(qint64 count) {
     emit changed();
 }
 
-void RecoveryViewModel::prependRecoveredFile(RecoveredFile file) {
-    recoveredFiles_.prepend(std::move(file));
-    emit recoveredFilePrepended();
+void RecoveryViewModel::prependRecoveredFiles(std::vector<RecoveredFile> files) {
+    if (files.empty())
+        return;
+    const auto count = static_cast<qsizetype>(files.size());
+    // One move of the list for the whole batch, not one per file.
+    recoveredFiles_.insert(0, count, RecoveredFile());
+    std::move(files.rbegin(), files.rend(), recoveredFiles_.begin());
+    emit recoveredFilesPrepended(count);
     emit recoveredFilesChanged();
     emit changed();
 }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QTimer;
 
@@ -24,6 +25,7 @@ namespace vellorin {
 
 class EngineProcess;
 class FileSystem;
+class RecoveryFolderIndex;
 class RunControl;
 class SearchFollower;
 
@@ -166,9 +168,10 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void changed();
     // Finer signals for views that follow the state incrementally. Each comes just before
     // the property's own signal; logTextChanged or recoveredFilesChanged alone means the
-    // value was replaced as a whole.
+    // value was replaced as a whole. recoveredFilesPrepended: the first count records of the
+    // list are new, the newest first.
     void logLineAppended(const QString& line);
-    void recoveredFilePrepended();
+    void recoveredFilesPrepended(qsizetype count);
 
   private:
     explicit RecoveryViewModel(Platform platform);
@@ -184,15 +187,16 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void setStatusColor(StatusColor color);
     void setRecoveredCount(qint64 count);
     void setScannedCount(qint64 count);
-    void prependRecoveredFile(RecoveredFile file);
+    // Oldest first, as they were copied.
+    void prependRecoveredFiles(std::vector<RecoveredFile> files);
     void setRecoveredFiles(QList<RecoveredFile> files);
     void setProgress(const RecoveryProgress& progress);
     void setDeepResultsDirectory(const QString& directory);
     template <typename Value> void releaseOffMainThread(Value value);
 
     // Simplified recovery steps, main thread.
-    void publishRecoveredFile(const RecoveredFile& file,
-                              const std::shared_ptr<std::atomic<std::int64_t>>& recovered);
+    void publishRecoveredFiles(std::vector<RecoveredFile> files,
+                               const std::shared_ptr<std::atomic<std::int64_t>>& recovered);
     void publishScanProgress(qint64 count);
     void reportSimplifiedSummary(qint64 scanned, qint64 recovered, const QString& recoveryDirectory);
 
@@ -278,6 +282,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     // Main thread only. Bumped at every start and stop of the monitor, so that a scan begun
     // for an earlier timer is not applied after the run's final list.
     std::uint64_t monitorGeneration_ = 0;
+    // What the monitor knows of the folder between its ticks; new at every start.
+    std::shared_ptr<RecoveryFolderIndex> folderIndex_;
 
     // Tests and benchmarks drive the monitor's steps one at a time.
     friend class FileMonitorProbe;

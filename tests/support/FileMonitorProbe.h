@@ -12,7 +12,13 @@ class FileMonitorProbe {
         model.applyRecoveredFiles(std::move(files));
     }
     static void prepend(RecoveryViewModel& model, RecoveredFile file) {
-        model.prependRecoveredFile(std::move(file));
+        std::vector<RecoveredFile> files;
+        files.push_back(std::move(file));
+        model.prependRecoveredFiles(std::move(files));
+    }
+    // Oldest first, as a copy lists a batch.
+    static void prepend(RecoveryViewModel& model, std::vector<RecoveredFile> files) {
+        model.prependRecoveredFiles(std::move(files));
     }
 };
 
