@@ -169,6 +169,15 @@ inline long peakResidentKiB() {
     return usage.ru_maxrss;
 }
 
+// What this process holds in memory now (resident set), in KiB.
+inline long residentKiB() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (::sysconf(_SC_PAGESIZE) / 1024) : 0;
+}
+
 // Processor time of this process and of every child it has waited for, in seconds.
 inline double processorSeconds() {
     double total = 0;
