@@ -4,6 +4,7 @@
 #include "support/Fakes.h"
 #include "support/FileMonitorProbe.h"
 #include "workflow/RecoveredFileScan.h"
+#include "workflow/RecoveryFolderIndex.h"
 
 #include <QDirIterator>
 #include <QSignalSpy>
@@ -34,6 +35,28 @@ struct BirthTimeFileSystem final : PosixFileSystem {
         return result;
     }
 };
+
+// Notes each folder listed.
+struct ListingFileSystem final : PosixFileSystem {
+    QStringList listed;
+    std::variant<FolderStamp, Error> listFolder(const QString& path, FolderVisitor& visitor) override {
+        listed.append(path);
+        return PosixFileSystem::listFolder(path, visitor);
+    }
+};
+
+// Path and size, in the list's order.
+QStringList entries(const QList<RecoveredFile>& files) {
+    QStringList result;
+    for (const RecoveredFile& file : files)
+        result.append(file.path() + u' ' + QString::number(file.size()));
+    return result;
+}
+
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
 
 } // namespace
 
@@ -92,6 +115,75 @@ class FileMonitorTest : public QObject {
         birth.birthMs = scanMoment.toMSecsSinceEpoch() + 3'600'000;
         QCOMPARE(scanRecoveredFiles(birth, clock, root).last().name(), u"nobirth.jpg"_s);
         clock.set({});
+    }
+
+    // Between ticks the index knows the folder: a tick finds what came and went, wherever in
+    // the tree, gives the list a fresh walk would, and keeps each unchanged file's record.
+    void theIndexFollowsTheFolderAsItChanges() {
+        const QString root = scratch.filePath(u"followed"_s);
+        for (int i = 0; i < 30; ++i)
+            writeFile(root + u"/recup_dir.1/f%1.jpg"_s.arg(i), QByteArray(i, 'x'));
+        writeFile(root + u"/recup_dir.2/f100.png"_s);
+        RecoveryFolderIndex index;
+        const auto first = index.scan(fs, clock, root);
+        QVERIFY(first && first->size() == 31);
+        const QUuid kept = first->last().id();
+        const auto sameAsAWalk = [&](const QList<RecoveredFile>& files) {
+            return sorted(entries(files)) == sorted(entries(scanRecoveredFiles(fs, clock, root)));
+        };
+
+        QVERIFY(!index.scan(fs, clock, root)); // nothing came or went
+        writeFile(root + u"/recup_dir.2/.hidden.jpg"_s);
+        writeFile(root + u"/.photorec/session.txt"_s);
+        QVERIFY(!index.scan(fs, clock, root)); // nor anything the list shows
+
+        const auto steps = std::vector<std::function<void()>>{
+            [&] { writeFile(root + u"/recup_dir.2/f101.png"_s, "more"); },
+            [&] { writeFile(root + u"/recup_dir.3/deeper/still/f200.txt"_s, "new folders"); },
+            [&] { QVERIFY(QFile::remove(root + u"/recup_dir.1/f7.jpg"_s)); },
+            [&] {
+                QVERIFY(QFile::rename(root + u"/recup_dir.1/f8.jpg"_s, root + u"/recup_dir.2/renamed.jpg"_s));
+            },
+            [&] { QVERIFY(QDir(root + u"/recup_dir.3"_s).removeRecursively()); },
+            [&] { QVERIFY(QFile::link(root + u"/recup_dir.2/f100.png"_s, root + u"/link.png"_s)); },
+        };
+        for (const auto& step : steps) {
+            step();
+            const auto next = index.scan(fs, clock, root);
+            QVERIFY(next);
+            QVERIFY2(sameAsAWalk(*next), qPrintable(entries(*next).join(u'\n')));
+            QVERIFY(std::is_sorted(next->cbegin(), next->cend(), [](const auto& a, const auto& b) {
+                return a.date() > b.date();
+            }));
+            QCOMPARE(next->last().id(), kept);
+        }
+        QVERIFY(QDir(root).removeRecursively());
+        const auto gone = index.scan(fs, clock, root);
+        QVERIFY(gone && gone->isEmpty());
+    }
+
+    // A folder that has not changed since well before it was listed is not read again: a
+    // tick over a search of a large disk reads the few folders the engine still writes to.
+    void onlyFoldersThatMayHaveChangedAreListedAgain() {
+        const QString root = scratch.filePath(u"settled"_s);
+        for (int folder = 1; folder <= 3; ++folder)
+            for (int i = 0; i < 5; ++i)
+                writeFile(root + u"/recup_dir.%1/f%2.jpg"_s.arg(folder).arg(i));
+        QTest::qSleep(3200); // longer than the coarsest file system clock the index allows for
+        ListingFileSystem listing;
+        RecoveryFolderIndex index;
+        QVERIFY(index.scan(listing, clock, root));
+        QCOMPARE(listing.listed.size(), 4);
+        listing.listed.clear();
+        QVERIFY(!index.scan(listing, clock, root));
+        QCOMPARE(listing.listed, QStringList());
+
+        writeFile(root + u"/recup_dir.2/f9.jpg"_s);
+        QVERIFY(QFile::remove(root + u"/recup_dir.3/f0.jpg"_s));
+        const auto next = index.scan(listing, clock, root);
+        QVERIFY(next && next->size() == 15);
+        QCOMPARE(next->first().name(), u"f9.jpg"_s);
+        QCOMPARE(sorted(listing.listed), (QStringList{root + u"/recup_dir.2"_s, root + u"/recup_dir.3"_s}));
     }
 
     void applyingAScan() {

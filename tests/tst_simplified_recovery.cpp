@@ -1,6 +1,7 @@
 // The simplified recovery: the save location it prepares, the walk and its copies, and what
 // the user is told along the way, in the log and in alerts.
 
+#include "platform/MainThreadBatches.h"
 #include "platform/TreeWalk.h"
 #include "support/Fakes.h"
 
@@ -8,6 +9,8 @@
 #include <QtTest>
 
 #include <filesystem>
+#include <numeric>
+#include <thread>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -433,6 +436,46 @@ class SimplifiedRecoveryTest : public QObject {
         }
         run.recover();
         QCOMPARE(listTree(run.recovered), QStringList(names.mid(1)) << u"x/new.jpg"_s);
+    }
+
+    // Copies reach the main thread a few times a second, every one of them, in order; what
+    // was handed over before the worker stalls on a slow file shows during the stall; and a
+    // flush puts everything before what is posted after it.
+    void copiesReachTheListInBatches() {
+        auto queues = std::make_shared<QtQueues>();
+        std::vector<std::vector<int>> batches;
+        auto batcher = MainThreadBatches<int>::make(queues, std::chrono::milliseconds(100),
+                                                    [&](std::vector<int> items) { batches.push_back(items); });
+        std::atomic<bool> shown{false};
+        std::atomic<bool> summaryAfterAll{false};
+        std::thread worker([&] {
+            for (int i = 0; i < 20000; ++i)
+                batcher->add(i);
+            batcher->flush();
+            queues->postMain([&] {
+                std::size_t total = 0;
+                for (const auto& batch : batches)
+                    total += batch.size();
+                summaryAfterAll = total >= 20000;
+            });
+            // One more, then a stall that outlasts the interval many times over.
+            batcher->add(-1);
+            for (int waited = 0; waited < 500 && !shown; ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+        const bool arrived = QTest::qWaitFor([&] { return !batches.empty() && batches.back().back() == -1; }, 4000);
+        shown = true;
+        worker.join();
+        QVERIFY(arrived);
+        QVERIFY(summaryAfterAll);
+        std::vector<int> all;
+        for (const auto& batch : batches)
+            all.insert(all.end(), batch.begin(), batch.end());
+        all.pop_back();
+        std::vector<int> expected(20000);
+        std::iota(expected.begin(), expected.end(), 0);
+        QCOMPARE(all, expected);
+        QVERIFY2(batches.size() < 200, qPrintable(QString::number(batches.size())));
     }
 };
 

@@ -172,6 +172,62 @@ class ResultsListTest : public QObject {
                  u"/r/Pictures/2023/2023-02-13 18.46.14.jpg"_s);
     }
 
+    // A batch of copies is one change per place it lands in, for the view and the screen
+    // reader alike, and lands where the files would have gone one by one; the monitor's lists
+    // with files new at the head, or a run of them gone, are one change each too.
+    void batchesAndTicksAreOneChangeEach() {
+        ListFixture f;
+        FileMonitorProbe::apply(*f.model, recorded());
+        QSignalSpy inserted(&f.rows(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(&f.rows(), &QAbstractItemModel::rowsRemoved);
+        QSignalSpy reset(&f.rows(), &QAbstractItemModel::modelReset);
+
+        FileMonitorProbe::prepend(*f.model, std::vector<RecoveredFile>{file(u"a.jpg"_s, 1), file(u"b.jpg"_s, 2),
+                                                                       file(u"c.jpg"_s, 3)});
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(f.shown().mid(0, 4), (QStringList{u"c.jpg"_s, u"b.jpg"_s, u"a.jpg"_s, u"IMG_10.JPG"_s}));
+
+        // By name: the batch spreads over the list, each file in its place.
+        f.panel.orderBox()->setCurrentIndex(1);
+        QVERIFY(f.settled());
+        inserted.clear();
+        FileMonitorProbe::prepend(*f.model, std::vector<RecoveredFile>{file(u"zeta.txt"_s, 1), file(u"IMG_3.jpg"_s, 2),
+                                                                       file(u"IMG_30.jpg"_s, 3),
+                                                                       file(u"aardvark.png"_s, 4)});
+        // Before everything, between IMG_2 and IMG_10, between IMG_10 and Notes, after everything.
+        QCOMPARE(inserted.count(), 4);
+        QStringList expected;
+        for (const RecoveredFile& each : f.rows().query().run(f.model->recoveredFiles()).files)
+            expected << each.name();
+        QCOMPARE(f.shown(), expected);
+        QCOMPARE(f.shown().size(), 17);
+
+        // The monitor's ticks, in the default order.
+        f.panel.orderBox()->setCurrentIndex(0);
+        QVERIFY(f.settled());
+        QListView* list = f.panel.listView();
+        list->setCurrentIndex(f.rows().index(5));
+        const QString current = list->currentIndex().data().toString();
+        inserted.clear();
+        reset.clear();
+        QList<RecoveredFile> next = f.model->recoveredFiles();
+        next.prepend(file(u"new1.jpg"_s, 1));
+        next.prepend(file(u"new2.jpg"_s, 1));
+        FileMonitorProbe::apply(*f.model, next);
+        QVERIFY(f.settled());
+        QCOMPARE(inserted.count(), 1);
+        QCOMPARE(reset.count(), 0);
+        QCOMPARE(f.shown().mid(0, 2), (QStringList{u"new2.jpg"_s, u"new1.jpg"_s}));
+        QCOMPARE(list->currentIndex().data().toString(), current);
+
+        next.remove(4, 3); // the user removed three files the search made
+        FileMonitorProbe::apply(*f.model, next);
+        QVERIFY(f.settled());
+        QCOMPARE(removed.count(), 1);
+        QCOMPARE(f.shown().size(), next.size());
+        QCOMPARE(f.listed(), f.shown());
+    }
+
     // The controls say what they are to assistive technology, and sorting is offered only
     // once a deep search has ended.
     void controlsAreNamedAndSortingWaitsForADeepSearch() {

@@ -47,7 +47,7 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
             if (previous_) {
                 byName_.reserve(static_cast<qsizetype>(previous_->files.size()));
                 for (std::size_t i = 0; i < previous_->files.size(); ++i)
-                    byName_.insert(previous_->files[i].file.name(), i);
+                    byName_.insert(previous_->files[i].nameHash, i);
             }
         }
 
@@ -58,13 +58,12 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
             const auto* stat = std::get_if<EntryStat>(&info);
             if (!stat || !S_ISREG(stat->mode))
                 return;
-            QString name = QFile::decodeName(entry.name);
+            const std::size_t nameHash = qHash(QByteArrayView(entry.name), 0);
             if (previous_) {
-                const auto known = byName_.constFind(name);
+                const auto known = byName_.constFind(nameHash);
                 if (known != byName_.cend()) {
-                    const Entry& before = previous_->files[*known];
-                    if (before.file.size() == stat->size &&
-                        (!stat->hasBirthTime || before.sortKey == stat->birthTimeMs)) {
+                    const Known& before = previous_->files[*known];
+                    if (before.size == stat->size && (!stat->hasBirthTime || before.sortKey == stat->birthTimeMs)) {
                         kept_[*known] = true;
                         folder_.files.push_back(before);
                         return;
@@ -74,10 +73,11 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
             const std::int64_t key = stat->hasBirthTime ? stat->birthTimeMs : scanMs_;
             const QDateTime date =
                 stat->hasBirthTime ? QDateTime::fromMSecsSinceEpoch(key, Qt::UTC) : scanMoment_;
+            QString name = QFile::decodeName(entry.name);
             QString path = folderPath_ + QLatin1Char('/') + name;
-            Entry entryRecord{RecoveredFile(std::move(name), std::move(path), stat->size, date), key};
-            folder_.files.push_back(entryRecord);
-            added_.push_back(std::move(entryRecord));
+            RecoveredFile file(std::move(name), std::move(path), stat->size, date);
+            folder_.files.push_back(Known{nameHash, stat->size, key, file.id()});
+            added_.push_back(Entry{std::move(file), key});
         }
 
         void visitFolder(const char* name) override {
@@ -94,7 +94,7 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
         Folder& folder_;
         std::vector<Entry>& added_;
         std::vector<bool>& kept_;
-        QHash<QString, std::size_t> byName_;
+        QHash<std::size_t, std::size_t> byName_;
     };
 
     const QString path = relative.isEmpty() ? root : root + QLatin1Char('/') + relative;
@@ -102,6 +102,7 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
     folder.listedAtMs = realTimeMs();
     Visitor visitor(fileSystem, path, relative, previous, scanMs, scanMoment_, folder, added_, kept);
     const auto listed = fileSystem.listFolder(path, visitor);
+    folder.files.shrink_to_fit();
     if (const auto* stamp = std::get_if<FolderStamp>(&listed)) {
         folder.stamp = *stamp;
     } else {
@@ -110,7 +111,7 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
     }
     for (std::size_t i = 0; i < kept.size(); ++i)
         if (!kept[i])
-            removed_.push_back(previous->files[i].file.id());
+            removed_.push_back(previous->files[i].id);
 }
 
 std::optional<QList<RecoveredFile>> RecoveryFolderIndex::scan(FileSystem& fileSystem, Clock& clock,
@@ -154,8 +155,8 @@ std::optional<QList<RecoveredFile>> RecoveryFolderIndex::scan(FileSystem& fileSy
     }
     // Folders not met again are gone, with every file they held.
     for (const Folder& gone : std::as_const(folders_))
-        for (const Entry& entry : gone.files)
-            removed_.push_back(entry.file.id());
+        for (const Known& known : gone.files)
+            removed_.push_back(known.id);
     folders_ = std::move(seen);
 
     if (scanned_ && added_.empty() && removed_.empty())

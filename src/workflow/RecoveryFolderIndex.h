@@ -45,12 +45,20 @@ class RecoveryFolderIndex {
         RecoveredFile file;
         std::int64_t sortKey; // the creation date in ms since the epoch
     };
+    // A listed file as a folder remembers it: small, as there may be a million of them; the
+    // record itself is in the listing.
+    struct Known {
+        std::size_t nameHash;
+        std::int64_t size;
+        std::int64_t sortKey;
+        QUuid id;
+    };
     struct Folder {
         FolderStamp stamp;
         // When it was listed, by the clock of the files' own times: a stamp this close to it
         // may hide a change made in the same tick of the file system's clock.
         std::int64_t listedAtMs = 0;
-        std::vector<Entry> files;
+        std::vector<Known> files;
         QStringList folders; // relative paths of the folders inside
     };
 
