@@ -29,12 +29,16 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QMetaEnum>
+#include <QThread>
 #include <QWindow>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -120,6 +124,49 @@ double stolenSeconds() {
     return fields.size() > 8 && fields[0] == "cpu" && ticks > 0 ? fields[8].toDouble() / ticks : 0;
 }
 
+// Times every event the main thread delivers at the top level (not those delivered inside
+// another): a long gap between two turns of the loop is one of these, and its type and
+// receiver say whose it was.
+class TimedApplication final : public QApplication {
+  public:
+    using QApplication::QApplication;
+
+    struct Delivery {
+        double ms = 0;
+        QString what;
+    };
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (depth_ > 0 || QThread::currentThread() != thread()) {
+            ++depth_;
+            const bool handled = QApplication::notify(receiver, event);
+            --depth_;
+            return handled;
+        }
+        const QEvent::Type type = event->type();
+        ++depth_;
+        QElapsedTimer clock;
+        clock.start();
+        const bool handled = QApplication::notify(receiver, event);
+        const double ms = clock.nsecsElapsed() / 1e6;
+        --depth_;
+        if (ms > slowest_.back().ms) {
+            slowest_.back() = {ms, QStringLiteral("%1 to %2")
+                                       .arg(QString::fromLatin1(QMetaEnum::fromType<QEvent::Type>().valueToKey(type)),
+                                            QString::fromLatin1(receiver ? receiver->metaObject()->className() : "?"))};
+            std::sort(slowest_.begin(), slowest_.end(),
+                      [](const Delivery& a, const Delivery& b) { return a.ms > b.ms; });
+        }
+        return handled;
+    }
+    // The slowest deliveries since the last call, longest first.
+    std::array<Delivery, 5> takeSlowest() { return std::exchange(slowest_, {}); }
+
+  private:
+    int depth_ = 0;
+    std::array<Delivery, 5> slowest_{};
+};
+
 // Empty photos in folders of a thousand, made with plain system calls so that set-up stays
 // quick next to the run it prepares.
 bool makeSource(const QString& root, int files) {
@@ -142,7 +189,7 @@ int main(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     vellorin::bench::startAsTheApplication();
-    QApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     const int logLines = argc > 1 ? std::atoi(argv[1]) : 1'000'000;
     const int files = argc > 2 ? std::atoi(argv[2]) : 100'000;
 
@@ -169,6 +216,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    app.takeSlowest(); // start-up is not the load's
     // The baseline: the same loop with nothing arriving.
     TurnGaps gaps(kGapGoalMs);
     gaps.start();
@@ -222,6 +270,9 @@ int main(int argc, char** argv) {
         std::printf("# run under the %s: %.1f s, %lld turns of the event loop, longest gap %.1f ms\n",
                     showLog ? "log" : "list", runClock.nsecsElapsed() / 1e9,
                     static_cast<long long>(gaps.turns()), gaps.longestMs());
+        for (const auto& delivery : app.takeSlowest())
+            if (delivery.ms > 0)
+                std::printf("#   %.1f ms: %s\n", delivery.ms, qPrintable(delivery.what));
         longestMs = std::max(longestMs, gaps.longestMs());
         turns += gaps.turns();
         over += gaps.over();

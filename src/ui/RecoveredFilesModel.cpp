@@ -232,10 +232,8 @@ void RecoveredFilesModel::synchronize(const QList<RecoveredFile>& files) {
 
 void RecoveredFilesModel::refreshPlaces(const QList<RecoveredFile>& files) {
     const auto moved = [&](qsizetype i) {
-        const QString& before = rows_.at(i).path();
-        const QString& now = files.at(i).path();
-        // Most records are the very same: their text is shared, not compared.
-        return before.constData() != now.constData() && before != now;
+        // Most records are the very same ones: their paths need no comparing.
+        return !rows_.at(i).isSameRecord(files.at(i)) && rows_.at(i).path() != files.at(i).path();
     };
     for (qsizetype i = 0; i < rows_.size(); ++i) {
         if (!moved(i))

@@ -73,12 +73,7 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
             const std::int64_t key = stat->hasBirthTime ? stat->birthTimeMs : scanMs_;
             const QDateTime date =
                 stat->hasBirthTime ? QDateTime::fromMSecsSinceEpoch(key, Qt::UTC) : scanMoment_;
-            QString name = QFile::decodeName(entry.name);
-            // Made to measure: a million paths with room to grow would waste a hundred megabytes.
-            QString path;
-            path.reserve(folderPath_.size() + 1 + name.size());
-            path.append(folderPath_).append(QLatin1Char('/')).append(name);
-            RecoveredFile file(std::move(name), std::move(path), stat->size, date);
+            RecoveredFile file = RecoveredFile::inFolder(folderPath_, QFile::decodeName(entry.name), stat->size, date);
             folder_.files.push_back(Known{nameHash, stat->size, key, file.id()});
             added_.push_back(Entry{std::move(file), key});
         }
@@ -191,6 +186,17 @@ std::optional<QList<RecoveredFile>> RecoveryFolderIndex::scan(FileSystem& fileSy
     keys_.reserve(keptKeys.size() + added_.size());
     std::size_t fromKept = 0;
     std::size_t fromAdded = 0;
+    if (!added_.empty() && (keptKeys.empty() || added_.back().sortKey > keptKeys.front())) {
+        // What the engine has just written, all of it newer than the rest: no merging.
+        for (Entry& entry : added_) {
+            listing_.append(std::move(entry.file));
+            keys_.push_back(entry.sortKey);
+        }
+        listing_.append(kept);
+        keys_.insert(keys_.end(), keptKeys.cbegin(), keptKeys.cend());
+        fromAdded = added_.size();
+        fromKept = keptKeys.size();
+    }
     while (fromKept < keptKeys.size() || fromAdded < added_.size()) {
         const bool takeAdded = fromKept == keptKeys.size() ||
                                (fromAdded < added_.size() && added_[fromAdded].sortKey > keptKeys[fromKept]);
