@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cxxabi.h>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -74,8 +75,51 @@ struct NoWorkspace final : Workspace {
     void openFile(const QString&) override {}
 };
 
+// The production queues, naming the slowest tasks the main thread ran: a task's name is the
+// type of its closure, which says where it was posted from.
+class NamedQueues final : public Queues {
+  public:
+    struct Slow {
+        double ms = 0;
+        const char* type = "";
+    };
+    void postMain(Task task) override {
+        const char* type = task.target_type().name();
+        inner_.postMain([this, type, task = std::move(task)] {
+            QElapsedTimer clock;
+            clock.start();
+            task();
+            const double ms = clock.nsecsElapsed() / 1e6;
+            if (ms > slowest_.back().ms) {
+                slowest_.back() = {ms, type};
+                std::sort(slowest_.begin(), slowest_.end(), [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
+            }
+        });
+    }
+    void userInitiated(Task task) override { inner_.userInitiated(std::move(task)); }
+    void background(Task task) override { inner_.background(std::move(task)); }
+    std::size_t pendingMainTasks() { return inner_.pendingMainTasks(); }
+    // Main thread: the slowest tasks since the last call, longest first.
+    std::array<Slow, 3> takeSlowest() { return std::exchange(slowest_, {}); }
+    static QString readable(const char* type) {
+        int status = 0;
+        char* name = abi::__cxa_demangle(type, nullptr, nullptr, &status);
+        QString text = QString::fromLatin1(status == 0 && name ? name : type);
+        std::free(name);
+        return text;
+    }
+
+  private:
+    QtQueues inner_;
+    std::array<Slow, 3> slowest_{};
+};
+
+std::shared_ptr<NamedQueues> namedQueues;
+
 Platform windowPlatform() {
     Platform p = vellorin::bench::benchPlatform(std::nullopt);
+    namedQueues = std::make_shared<NamedQueues>();
+    p.queues = namedQueues;
     p.panels = std::make_shared<NoPanels>();
     p.settings = std::make_shared<SeenSettings>();
     p.workspace = std::make_shared<NoWorkspace>();
@@ -143,7 +187,9 @@ class TimedApplication final : public QApplication {
             --depth_;
             return handled;
         }
+        // Read before the delivery, which may delete the receiver (a deferred delete).
         const QEvent::Type type = event->type();
+        const char* receiverClass = receiver ? receiver->metaObject()->className() : "?";
         ++depth_;
         QElapsedTimer clock;
         clock.start();
@@ -153,7 +199,7 @@ class TimedApplication final : public QApplication {
         if (ms > slowest_.back().ms) {
             slowest_.back() = {ms, QStringLiteral("%1 to %2")
                                        .arg(QString::fromLatin1(QMetaEnum::fromType<QEvent::Type>().valueToKey(type)),
-                                            QString::fromLatin1(receiver ? receiver->metaObject()->className() : "?"))};
+                                            QString::fromLatin1(receiverClass))};
             std::sort(slowest_.begin(), slowest_.end(),
                       [](const Delivery& a, const Delivery& b) { return a.ms > b.ms; });
         }
@@ -206,7 +252,7 @@ int main(int argc, char** argv) {
     const double startMs = sinceStart.nsecsElapsed() / 1e6;
 
     const std::shared_ptr<RecoveryViewModel> model = content->viewModel();
-    auto* queues = dynamic_cast<QtQueues*>(model->platform().queues.get());
+    auto* queues = dynamic_cast<NamedQueues*>(model->platform().queues.get());
     QTemporaryDir scratch(
         QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm/bench-ui-XXXXXX") : QString());
     const QString source = scratch.path() + QStringLiteral("/source");
@@ -217,6 +263,7 @@ int main(int argc, char** argv) {
     }
 
     app.takeSlowest(); // start-up is not the load's
+    queues->takeSlowest();
     // The baseline: the same loop with nothing arriving.
     TurnGaps gaps(kGapGoalMs);
     gaps.start();
@@ -273,6 +320,9 @@ int main(int argc, char** argv) {
         for (const auto& delivery : app.takeSlowest())
             if (delivery.ms > 0)
                 std::printf("#   %.1f ms: %s\n", delivery.ms, qPrintable(delivery.what));
+        for (const auto& task : queues->takeSlowest())
+            if (task.ms > 0)
+                std::printf("#   task %.1f ms: %s\n", task.ms, qPrintable(NamedQueues::readable(task.type)));
         longestMs = std::max(longestMs, gaps.longestMs());
         turns += gaps.turns();
         over += gaps.over();

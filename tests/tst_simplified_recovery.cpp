@@ -438,13 +438,14 @@ class SimplifiedRecoveryTest : public QObject {
         QCOMPARE(listTree(run.recovered), QStringList(names.mid(1)) << u"x/new.jpg"_s);
     }
 
-    // Copies reach the main thread a few times a second, every one of them, in order; what
+    // Copies reach the main thread a few times a second, every one of them, in order, a burst
+    // in bounded pieces; what
     // was handed over before the worker stalls on a slow file shows during the stall; and a
     // flush puts everything before what is posted after it.
     void copiesReachTheListInBatches() {
         auto queues = std::make_shared<QtQueues>();
         std::vector<std::vector<int>> batches;
-        auto batcher = MainThreadBatches<int>::make(queues, std::chrono::milliseconds(100),
+        auto batcher = MainThreadBatches<int>::make(queues, std::chrono::milliseconds(100), 1000,
                                                     [&](std::vector<int> items) { batches.push_back(items); });
         std::atomic<bool> shown{false};
         std::atomic<bool> summaryAfterAll{false};
@@ -476,6 +477,8 @@ class SimplifiedRecoveryTest : public QObject {
         std::iota(expected.begin(), expected.end(), 0);
         QCOMPARE(all, expected);
         QVERIFY2(batches.size() < 200, qPrintable(QString::number(batches.size())));
+        // A burst comes in bounded pieces; only the flush hands over all that is left at once.
+        QVERIFY(std::count_if(batches.cbegin(), batches.cend(), [](const auto& batch) { return batch.size() > 1000; }) <= 1);
     }
 };
 

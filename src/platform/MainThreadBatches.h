@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -16,15 +17,17 @@ namespace vellorin {
 // each: a copy of twenty thousand small files would otherwise wake the window twenty thousand
 // times, and every wake-up redraws, re-counts and tells the accessibility bridge. The first
 // item after a quiet spell goes at once, later ones wait at most one interval, however long the
-// worker then stalls on a slow file. Made with make(); main-thread delivery, any-thread add().
+// worker then stalls on a slow file. A delivery holds at most a bounded number of items, the
+// rest following in the next turns of the event loop, so that a burst never holds up a paint.
+// Made with make(); main-thread delivery, any-thread add().
 template <typename Item> class MainThreadBatches : public std::enable_shared_from_this<MainThreadBatches<Item>> {
   public:
     using Deliver = std::function<void(std::vector<Item>)>;
 
     static std::shared_ptr<MainThreadBatches> make(std::shared_ptr<Queues> queues, std::chrono::milliseconds interval,
-                                                   Deliver deliver) {
+                                                   std::size_t mostPerDelivery, Deliver deliver) {
         return std::shared_ptr<MainThreadBatches>(
-            new MainThreadBatches(std::move(queues), interval, std::move(deliver)));
+            new MainThreadBatches(std::move(queues), interval, mostPerDelivery, std::move(deliver)));
     }
 
     // Any thread.
@@ -41,14 +44,16 @@ template <typename Item> class MainThreadBatches : public std::enable_shared_fro
     }
 
     // Any thread: what was added so far reaches the main thread before anything posted after
-    // this call, so that a run's last files are listed before its summary.
+    // this call, so that a run's last files are listed before its summary; in one delivery.
     void flush() {
-        queues_->postMain([self = this->shared_from_this()] { self->deliver(); });
+        queues_->postMain([self = this->shared_from_this()] { self->deliver(true); });
     }
 
   private:
-    MainThreadBatches(std::shared_ptr<Queues> queues, std::chrono::milliseconds interval, Deliver deliver)
-        : queues_(std::move(queues)), interval_(interval), deliver_(std::move(deliver)) {}
+    MainThreadBatches(std::shared_ptr<Queues> queues, std::chrono::milliseconds interval,
+                      std::size_t mostPerDelivery, Deliver deliver)
+        : queues_(std::move(queues)), interval_(interval), mostPerDelivery_(mostPerDelivery),
+          deliver_(std::move(deliver)) {}
 
     void schedule() {
         const auto since = std::chrono::steady_clock::now() - lastDelivery_;
@@ -64,13 +69,23 @@ template <typename Item> class MainThreadBatches : public std::enable_shared_fro
         });
     }
 
-    void deliver() {
+    void deliver(bool everything = false) {
         std::vector<Item> items;
+        bool more = false;
         {
             std::lock_guard lock(mutex_);
-            items.swap(items_);
-            scheduled_ = false;
+            if (everything || items_.size() <= mostPerDelivery_) {
+                items.swap(items_);
+                scheduled_ = false;
+            } else {
+                const auto split = items_.begin() + static_cast<std::ptrdiff_t>(mostPerDelivery_);
+                items.assign(std::make_move_iterator(items_.begin()), std::make_move_iterator(split));
+                items_.erase(items_.begin(), split);
+                more = true; // still scheduled: the rest follows
+            }
         }
+        if (more)
+            queues_->postMain([self = this->shared_from_this()] { self->deliver(); });
         if (items.empty())
             return;
         lastDelivery_ = std::chrono::steady_clock::now();
@@ -79,6 +94,7 @@ template <typename Item> class MainThreadBatches : public std::enable_shared_fro
 
     std::shared_ptr<Queues> queues_;
     const std::chrono::milliseconds interval_;
+    const std::size_t mostPerDelivery_;
     Deliver deliver_;
     std::mutex mutex_;
     std::vector<Item> items_; // guarded by mutex_

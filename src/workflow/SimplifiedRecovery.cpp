@@ -17,8 +17,10 @@ namespace vellorin {
 namespace {
 
 // How often copied files reach the list: often enough that each shows within a tenth of a
-// second of its copy.
+// second of its copy; and how many at most in one turn of the window's event loop (a few
+// milliseconds of its time).
 constexpr std::chrono::milliseconds kListingInterval{100};
+constexpr std::size_t kMostListedAtOnce = 500;
 
 QString display(std::string_view bytes) {
     return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
@@ -171,7 +173,7 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         std::shared_ptr<std::atomic<std::int64_t>> recovered_ =
             std::make_shared<std::atomic<std::int64_t>>(0);
         std::shared_ptr<MainThreadBatches<RecoveredFile>> listing_ = MainThreadBatches<RecoveredFile>::make(
-            model_.platform_.queues, kListingInterval,
+            model_.platform_.queues, kListingInterval, kMostListedAtOnce,
             [weak = weak_, recovered = recovered_](std::vector<RecoveredFile> files) {
                 if (auto self = weak.lock())
                     self->publishRecoveredFiles(std::move(files), recovered);
