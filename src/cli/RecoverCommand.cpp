@@ -267,12 +267,20 @@ void RecoverCommand::follow() {
             return; // moves, not new files
         // The monitor lists the folder anew every two seconds; only the files new since are told,
         // oldest first.
+        // A record the monitor keeps from tick to tick has been looked at already: only new
+        // records' paths are read, not a million of them every two seconds.
         const QList<RecoveredFile>& files = model->recoveredFiles();
-        for (auto file = files.crbegin(); file != files.crend(); ++file)
-            if (!listed_.contains(file->path())) {
-                listed_.insert(file->path());
+        for (auto file = files.crbegin(); file != files.crend(); ++file) {
+            if (!lookedAt_.contains(file->id()))
+                lookedAt_.insert(file->id());
+            else
+                continue;
+            const QString path = file->path();
+            if (!listed_.contains(path)) {
+                listed_.insert(path);
                 report_.file(*file);
             }
+        }
     });
 }
 

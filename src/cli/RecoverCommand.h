@@ -75,6 +75,7 @@ class RecoverCommand : public QObject, public std::enable_shared_from_this<Recov
     bool finished_ = false;
     int signal_ = 0;
     QSet<QString> listed_;                // --json: the files already told
+    QSet<QUuid> lookedAt_;                // --json: the records already looked at
     QHash<QUuid, QString> beforeSorting_; // each row's path as the sorting began
     // The run's last log entries, each whole, and the folder its completion named.
     static constexpr qsizetype kEntriesKept = 64;

@@ -126,10 +126,12 @@ void RecoveryViewModel::appendLogLine(const QString& line) {
 }
 
 void RecoveryViewModel::clearLog() {
-    QString old = std::exchange(logText_, QString());
+    // The text goes, its room stays for the next run's log: giving back the hundreds of
+    // megabytes of a long log takes the kernel tens of milliseconds during which no other
+    // thread of the process can take a page, the window's first of all.
+    logText_.resize(0);
     emit logTextChanged();
     emit changed();
-    releaseOffMainThread(std::move(old));
 }
 
 void RecoveryViewModel::setStatusMessage(const QString& message) {
