@@ -213,13 +213,15 @@ int main(int argc, char** argv) {
     // Measured now, before the references below hold lists of their own.
     queues->waitForWorkers();
     const double residentMiB = static_cast<double>(residentKiB()) / 1024.0;
-    const double bytesPerFile = static_cast<double>(residentKiB() - residentBefore) * 1024.0 / static_cast<double>(count);
+    const double bytesPerFile =
+        static_cast<double>(residentKiB() - residentBefore) * 1024.0 / static_cast<double>(count);
 
     long total = count;
     std::vector<double> bare, quiet, arrivals, replaces, applies;
     for (long round = 0; round < rounds; ++round) {
         bare.push_back(bareWalkMs(folder));
-        report.require(bareWalkCount == total + folders(total), QStringLiteral("the bare walk meets every file"));
+        report.require(bareWalkCount == total + folders(total),
+                       QStringLiteral("the bare walk meets every file"));
 
         // The reference: a list one record shorter replaced by a full one, both fresh.
         holder.replace(scanElsewhere(platform, folder, true));
@@ -254,13 +256,15 @@ int main(int argc, char** argv) {
     ::unlink(victim.c_str());
     const Tick removal = tick(*model, *queues, folder);
     report.require(model->recoveredCount() == total - 1, QStringLiteral("a removed file leaves the list"));
-    note(QStringLiteral("a file removed from the oldest folder: %1 ms in the background, %2 ms on the main thread")
+    note(QStringLiteral(
+             "a file removed from the oldest folder: %1 ms in the background, %2 ms on the main thread")
              .arg(removal.scanMs, 0, 'f', 1)
              .arg(removal.mainMs, 0, 'f', 2));
 
     note(QStringLiteral("%1 files; medians of %2 rounds, in milliseconds").arg(total).arg(rounds));
     note(QStringLiteral("rounds took %1 s").arg(making.elapsed() / 1000.0, 0, 'f', 1));
-    note(QStringLiteral("memory with %1 files listed: %2 MiB resident, %3 bytes per listed file beyond the start")
+    note(QStringLiteral(
+             "memory with %1 files listed: %2 MiB resident, %3 bytes per listed file beyond the start")
              .arg(count)
              .arg(residentMiB, 0, 'f', 1)
              .arg(bytesPerFile, 0, 'f', 0));

@@ -117,7 +117,8 @@ int main(int argc, char** argv) {
     std::vector<qint64> insertionTasks;
     insertionTasks.reserve(headInsertions.size());
     for (const auto& [index, count] : headInsertions)
-        insertionTasks.push_back(queues->durations[static_cast<std::size_t>(index)] / std::max<qsizetype>(count, 1));
+        insertionTasks.push_back(queues->durations[static_cast<std::size_t>(index)] /
+                                 std::max<qsizetype>(count, 1));
     std::printf("# %zu main-thread tasks in all, %zu of them listing files\n", queues->durations.size(),
                 headInsertions.size());
     const std::size_t tenth = insertionTasks.size() / 10;

@@ -27,11 +27,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListView>
+#include <QMetaEnum>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QMetaEnum>
 #include <QThread>
+#include <QTimer>
 #include <QWindow>
 
 #include <fcntl.h>
@@ -41,9 +41,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cxxabi.h>
 #include <chrono>
 #include <cstdio>
+#include <cxxabi.h>
 #include <thread>
 
 using namespace vellorin;
@@ -93,7 +93,8 @@ class NamedQueues final : public Queues {
             const double ms = clock.nsecsElapsed() / 1e6;
             if (ms > slowest_.back().ms) {
                 slowest_.back() = {ms, type};
-                std::sort(slowest_.begin(), slowest_.end(), [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
+                std::sort(slowest_.begin(), slowest_.end(),
+                          [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
             }
         });
     }
@@ -198,9 +199,10 @@ class TimedApplication final : public QApplication {
         const double ms = clock.nsecsElapsed() / 1e6;
         --depth_;
         if (ms > slowest_.back().ms) {
-            slowest_.back() = {ms, QStringLiteral("%1 to %2")
-                                       .arg(QString::fromLatin1(QMetaEnum::fromType<QEvent::Type>().valueToKey(type)),
-                                            QString::fromLatin1(receiverClass))};
+            slowest_.back() = {
+                ms, QStringLiteral("%1 to %2")
+                        .arg(QString::fromLatin1(QMetaEnum::fromType<QEvent::Type>().valueToKey(type)),
+                             QString::fromLatin1(receiverClass))};
             std::sort(slowest_.begin(), slowest_.end(),
                       [](const Delivery& a, const Delivery& b) { return a.ms > b.ms; });
         }
@@ -279,7 +281,8 @@ int main(int argc, char** argv) {
     // before starting). The switches happen between the runs, as the window allows them only
     // then. Each run's longest gap is printed beside the idle thread's latest wake-up in the
     // same run: the machine's share of a gap.
-    const int runs = static_cast<int>(vellorin::bench::sizeArgument(argc, argv, 3, "VELLORIN_BENCH_ROUNDS", 10));
+    const int runs =
+        static_cast<int>(vellorin::bench::sizeArgument(argc, argv, 3, "VELLORIN_BENCH_ROUNDS", 10));
     double longestMs = 0;
     double stallMs = 0;
     const double stolenBefore = stolenSeconds();
@@ -329,14 +332,15 @@ int main(int argc, char** argv) {
                     std::printf("#     %.1f ms: %s\n", delivery.ms, qPrintable(delivery.what));
             for (const auto& task : queues->takeSlowest())
                 if (task.ms > 0)
-                    std::printf("#     task %.1f ms: %s\n", task.ms, qPrintable(NamedQueues::readable(task.type)));
+                    std::printf("#     task %.1f ms: %s\n", task.ms,
+                                qPrintable(NamedQueues::readable(task.type)));
             runLongestMs = std::max(runLongestMs, gaps.longestMs());
             runStallMs = std::max(runStallMs, late);
             turns += gaps.turns();
             over += gaps.over();
         }
-        std::printf("# run %d: longest gap %.1f ms, the idle thread's latest wake-up %.1f ms\n", run, runLongestMs,
-                    runStallMs);
+        std::printf("# run %d: longest gap %.1f ms, the idle thread's latest wake-up %.1f ms\n", run,
+                    runLongestMs, runStallMs);
         std::fflush(stdout);
         longestMs = std::max(longestMs, runLongestMs);
         stallMs = std::max(stallMs, runStallMs);
@@ -345,10 +349,11 @@ int main(int argc, char** argv) {
 
     const qint64 listed = content->recoveredFilesPanel()->listView()->model()->rowCount();
     const bool wholeLog = content->logPanel()->textView()->toPlainText() == model->logText();
-    std::printf("# load: %d log lines and %d listed files per run, %d runs, %lld turns of the event loop, %lld "
-                "over %.0f ms; %d runs with a gap over it\n",
-                logLines, files, runs, static_cast<long long>(turns), static_cast<long long>(over), kGapGoalMs,
-                runsOverGoal);
+    std::printf(
+        "# load: %d log lines and %d listed files per run, %d runs, %lld turns of the event loop, %lld "
+        "over %.0f ms; %d runs with a gap over it\n",
+        logLines, files, runs, static_cast<long long>(turns), static_cast<long long>(over), kGapGoalMs,
+        runsOverGoal);
     std::printf("# reference: longest gap with the loop idle: %.1f ms\n", idleGapMs);
     std::printf("# switching to the log of the finished run took %.1f ms (no goal)\n", switchMs);
     const double stolen = stolenSeconds() - stolenBefore;

@@ -158,9 +158,8 @@ class FileMonitorTest : public QObject {
             const auto next = index.scan(fs, clock, root);
             QVERIFY(next);
             QVERIFY2(sameAsAWalk(*next), qPrintable(entries(*next).join(u'\n')));
-            QVERIFY(std::is_sorted(next->cbegin(), next->cend(), [](const auto& a, const auto& b) {
-                return a.date() > b.date();
-            }));
+            QVERIFY(std::is_sorted(next->cbegin(), next->cend(),
+                                   [](const auto& a, const auto& b) { return a.date() > b.date(); }));
             QCOMPARE(idOf(*next, u"f20.jpg"_s), kept);
         }
         QVERIFY(QDir(root).removeRecursively());

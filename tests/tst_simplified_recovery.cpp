@@ -445,8 +445,9 @@ class SimplifiedRecoveryTest : public QObject {
     void copiesReachTheListInBatches() {
         auto queues = std::make_shared<QtQueues>();
         std::vector<std::vector<int>> batches;
-        auto batcher = MainThreadBatches<int>::make(queues, std::chrono::milliseconds(100), 1000,
-                                                    [&](std::vector<int> items) { batches.push_back(items); });
+        auto batcher =
+            MainThreadBatches<int>::make(queues, std::chrono::milliseconds(100), 1000,
+                                         [&](std::vector<int> items) { batches.push_back(items); });
         std::atomic<bool> shown{false};
         std::atomic<bool> summaryAfterAll{false};
         std::thread worker([&] {
@@ -464,7 +465,8 @@ class SimplifiedRecoveryTest : public QObject {
             for (int waited = 0; waited < 500 && !shown; ++waited)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
         });
-        const bool arrived = QTest::qWaitFor([&] { return !batches.empty() && batches.back().back() == -1; }, 4000);
+        const bool arrived =
+            QTest::qWaitFor([&] { return !batches.empty() && batches.back().back() == -1; }, 4000);
         shown = true;
         worker.join();
         QVERIFY(arrived);
@@ -478,7 +480,8 @@ class SimplifiedRecoveryTest : public QObject {
         QCOMPARE(all, expected);
         QVERIFY2(batches.size() < 200, qPrintable(QString::number(batches.size())));
         // A burst comes in bounded pieces; only the flush hands over all that is left at once.
-        QVERIFY(std::count_if(batches.cbegin(), batches.cend(), [](const auto& batch) { return batch.size() > 1000; }) <= 1);
+        QVERIFY(std::count_if(batches.cbegin(), batches.cend(),
+                              [](const auto& batch) { return batch.size() > 1000; }) <= 1);
     }
 };
 

@@ -182,8 +182,9 @@ class ResultsListTest : public QObject {
         QSignalSpy removed(&f.rows(), &QAbstractItemModel::rowsRemoved);
         QSignalSpy reset(&f.rows(), &QAbstractItemModel::modelReset);
 
-        FileMonitorProbe::prepend(*f.model, std::vector<RecoveredFile>{file(u"a.jpg"_s, 1), file(u"b.jpg"_s, 2),
-                                                                       file(u"c.jpg"_s, 3)});
+        FileMonitorProbe::prepend(
+            *f.model,
+            std::vector<RecoveredFile>{file(u"a.jpg"_s, 1), file(u"b.jpg"_s, 2), file(u"c.jpg"_s, 3)});
         QCOMPARE(inserted.count(), 1);
         QCOMPARE(f.shown().mid(0, 4), (QStringList{u"c.jpg"_s, u"b.jpg"_s, u"a.jpg"_s, u"IMG_10.JPG"_s}));
 
@@ -191,9 +192,9 @@ class ResultsListTest : public QObject {
         f.panel.orderBox()->setCurrentIndex(1);
         QVERIFY(f.settled());
         inserted.clear();
-        FileMonitorProbe::prepend(*f.model, std::vector<RecoveredFile>{file(u"zeta.txt"_s, 1), file(u"IMG_3.jpg"_s, 2),
-                                                                       file(u"IMG_30.jpg"_s, 3),
-                                                                       file(u"aardvark.png"_s, 4)});
+        FileMonitorProbe::prepend(
+            *f.model, std::vector<RecoveredFile>{file(u"zeta.txt"_s, 1), file(u"IMG_3.jpg"_s, 2),
+                                                 file(u"IMG_30.jpg"_s, 3), file(u"aardvark.png"_s, 4)});
         // Before everything, between IMG_2 and IMG_10, between IMG_10 and Notes, after everything.
         QCOMPARE(inserted.count(), 4);
         QStringList expected;

@@ -20,11 +20,13 @@ namespace vellorin {
 // worker then stalls on a slow file. A delivery holds at most a bounded number of items, the
 // rest following in the next turns of the event loop, so that a burst never holds up a paint.
 // Made with make(); main-thread delivery, any-thread add().
-template <typename Item> class MainThreadBatches : public std::enable_shared_from_this<MainThreadBatches<Item>> {
+template <typename Item>
+class MainThreadBatches : public std::enable_shared_from_this<MainThreadBatches<Item>> {
   public:
     using Deliver = std::function<void(std::vector<Item>)>;
 
-    static std::shared_ptr<MainThreadBatches> make(std::shared_ptr<Queues> queues, std::chrono::milliseconds interval,
+    static std::shared_ptr<MainThreadBatches> make(std::shared_ptr<Queues> queues,
+                                                   std::chrono::milliseconds interval,
                                                    std::size_t mostPerDelivery, Deliver deliver) {
         return std::shared_ptr<MainThreadBatches>(
             new MainThreadBatches(std::move(queues), interval, mostPerDelivery, std::move(deliver)));
@@ -97,8 +99,8 @@ template <typename Item> class MainThreadBatches : public std::enable_shared_fro
     const std::size_t mostPerDelivery_;
     Deliver deliver_;
     std::mutex mutex_;
-    std::vector<Item> items_; // guarded by mutex_
-    bool scheduled_ = false;  // guarded by mutex_: a delivery is on its way
+    std::vector<Item> items_;                              // guarded by mutex_
+    bool scheduled_ = false;                               // guarded by mutex_: a delivery is on its way
     std::chrono::steady_clock::time_point lastDelivery_{}; // main thread
 };
 

@@ -427,7 +427,10 @@ std::variant<FolderStamp, Error> PosixFileSystem::listFolder(const QString& path
             struct stat entry {};
             if (::fstatat(::dirfd(dir), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
                 continue;
-            type = S_ISDIR(entry.st_mode) ? DT_DIR : S_ISREG(entry.st_mode) ? DT_REG : S_ISLNK(entry.st_mode) ? DT_LNK : DT_FIFO;
+            type = S_ISDIR(entry.st_mode)   ? DT_DIR
+                   : S_ISREG(entry.st_mode) ? DT_REG
+                   : S_ISLNK(entry.st_mode) ? DT_LNK
+                                            : DT_FIFO;
         }
         if (type == DT_DIR) {
             visitor.visitFolder(name);

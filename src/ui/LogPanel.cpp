@@ -1,7 +1,7 @@
 #include "ui/LogPanel.h"
 
-#include "ui/Theme.h"
 #include "platform/Queues.h"
+#include "ui/Theme.h"
 #include "workflow/ViewController.h"
 
 #include <QCoreApplication>

@@ -63,7 +63,8 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
                 const auto known = byName_.constFind(nameHash);
                 if (known != byName_.cend()) {
                     const Known& before = previous_->files[*known];
-                    if (before.size == stat->size && (!stat->hasBirthTime || before.sortKey == stat->birthTimeMs)) {
+                    if (before.size == stat->size &&
+                        (!stat->hasBirthTime || before.sortKey == stat->birthTimeMs)) {
                         kept_[*known] = true;
                         folder_.files.push_back(before);
                         return;
@@ -73,7 +74,8 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
             const std::int64_t key = stat->hasBirthTime ? stat->birthTimeMs : scanMs_;
             const QDateTime date =
                 stat->hasBirthTime ? QDateTime::fromMSecsSinceEpoch(key, Qt::UTC) : scanMoment_;
-            RecoveredFile file = RecoveredFile::inFolder(folderPath_, QFile::decodeName(entry.name), stat->size, date);
+            RecoveredFile file =
+                RecoveredFile::inFolder(folderPath_, QFile::decodeName(entry.name), stat->size, date);
             folder_.files.push_back(Known{nameHash, stat->size, key, file.id()});
             added_.push_back(Entry{std::move(file), key});
         }
@@ -113,7 +115,7 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
 }
 
 std::optional<QList<RecoveredFile>> RecoveryFolderIndex::scan(FileSystem& fileSystem, Clock& clock,
-                                                               const QString& folder) {
+                                                              const QString& folder) {
     if (folder != root_) {
         root_ = folder;
         folders_.clear();
@@ -142,7 +144,8 @@ std::optional<QList<RecoveredFile>> RecoveryFolderIndex::scan(FileSystem& fileSy
             milliseconds(stamp->changed) + kSettledAfterMs < previous->listedAtMs) {
             current = std::move(*previous);
         } else {
-            list(fileSystem, root_, relative, current, previous != folders_.end() ? &*previous : nullptr, scanMs);
+            list(fileSystem, root_, relative, current, previous != folders_.end() ? &*previous : nullptr,
+                 scanMs);
         }
         if (previous != folders_.end())
             folders_.erase(previous);
