@@ -192,6 +192,8 @@ class TimedApplication final : public QApplication {
         // Read before the delivery, which may delete the receiver (a deferred delete).
         const QEvent::Type type = event->type();
         const char* receiverClass = receiver ? receiver->metaObject()->className() : "?";
+        const char* parentClass =
+            receiver && receiver->parent() ? receiver->parent()->metaObject()->className() : "";
         ++depth_;
         QElapsedTimer clock;
         clock.start();
@@ -202,7 +204,9 @@ class TimedApplication final : public QApplication {
             slowest_.back() = {
                 ms, QStringLiteral("%1 to %2")
                         .arg(QString::fromLatin1(QMetaEnum::fromType<QEvent::Type>().valueToKey(type)),
-                             QString::fromLatin1(receiverClass))};
+                             QString::fromLatin1(receiverClass) +
+                                 (*parentClass ? QStringLiteral(" in ") + QString::fromLatin1(parentClass)
+                                               : QString()))};
             std::sort(slowest_.begin(), slowest_.end(),
                       [](const Delivery& a, const Delivery& b) { return a.ms > b.ms; });
         }
