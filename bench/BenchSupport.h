@@ -11,6 +11,8 @@
 #include "platform/Platform.h"
 #include "platform/QtQueues.h"
 #include "platform/Resources.h"
+#include "platform/Settings.h"
+#include "platform/Workspace.h"
 #include "workflow/ViewController.h"
 
 #include <QCoreApplication>
@@ -100,6 +102,20 @@ class TurnGaps {
     double longest_ = 0;
     qint64 turns_ = 0;
     qint64 over_ = 0;
+};
+
+// A window's edges no one answers in a benchmark: the quick-start sheet already seen, no
+// settings kept, no file manager.
+struct SeenSettings final : Settings {
+    bool hasSeenOnboarding() override { return true; }
+    QString text(const QString&) override { return {}; }
+    void setText(const QString&, const QString&) override {}
+    void setHasSeenOnboarding(bool) override {}
+};
+struct NoWorkspace final : Workspace {
+    void openFolder(const QString&) override {}
+    void revealFile(const QString&) override {}
+    void openFile(const QString&) override {}
 };
 
 // The production services, with the alerts answered and the resource folder chosen by the

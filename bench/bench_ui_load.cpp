@@ -51,6 +51,9 @@ using vellorin::bench::TurnGaps;
 
 namespace {
 
+using vellorin::bench::NoWorkspace;
+using vellorin::bench::SeenSettings;
+
 constexpr double kGapGoalMs = 50.0;
 constexpr double kStartGoalMs = 1000.0;
 
@@ -64,18 +67,6 @@ struct NoPanels final : Panels {
         completion(std::nullopt);
     }
 };
-struct SeenSettings final : Settings {
-    bool hasSeenOnboarding() override { return true; }
-    QString text(const QString&) override { return {}; }
-    void setText(const QString&, const QString&) override {}
-    void setHasSeenOnboarding(bool) override {}
-};
-struct NoWorkspace final : Workspace {
-    void openFolder(const QString&) override {}
-    void revealFile(const QString&) override {}
-    void openFile(const QString&) override {}
-};
-
 // The production queues, naming the slowest tasks the main thread ran: a task's name is the
 // type of its closure, which says where it was posted from.
 class NamedQueues final : public Queues {

@@ -74,6 +74,9 @@ using namespace vellorin::bench;
 
 namespace {
 
+using vellorin::bench::NoWorkspace;
+using vellorin::bench::SeenSettings;
+
 constexpr double kGoalVsCp = 1.25;
 constexpr double kGoalVsRsync = 1.0;
 constexpr int kFolders = 200;
@@ -248,19 +251,6 @@ struct CompletionAlerts final : Alerts {
     }
     std::function<void()> onCompleted;
     QStringList others;
-};
-
-struct SeenSettings final : Settings {
-    bool hasSeenOnboarding() override { return true; }
-    QString text(const QString&) override { return {}; }
-    void setText(const QString&, const QString&) override {}
-    void setHasSeenOnboarding(bool) override {}
-};
-
-struct NoWorkspace final : Workspace {
-    void openFolder(const QString&) override {}
-    void revealFile(const QString&) override {}
-    void openFile(const QString&) override {}
 };
 
 // No resource folder: a start copies file by file.
