@@ -422,16 +422,9 @@ std::variant<FolderStamp, Error> PosixFileSystem::listFolder(const QString& path
         const char* name = item->d_name;
         if (name[0] == '.') // hidden entries, "." and ".." included
             continue;
-        unsigned char type = item->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat entry {};
-            if (::fstatat(::dirfd(dir), name, &entry, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISDIR(entry.st_mode)   ? DT_DIR
-                   : S_ISREG(entry.st_mode) ? DT_REG
-                   : S_ISLNK(entry.st_mode) ? DT_LNK
-                                            : DT_FIFO;
-        }
+        const std::optional<unsigned char> type = entryType(::dirfd(dir), *item);
+        if (!type)
+            continue; // its kind cannot be read: listed again at the next change
         if (type == DT_DIR) {
             visitor.visitFolder(name);
         } else if (type == DT_REG || type == DT_LNK) {

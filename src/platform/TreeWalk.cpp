@@ -125,6 +125,18 @@ std::variant<EntryStat, Error> statAt(int directoryFd, const char* name, bool fo
     return result;
 }
 
+std::optional<unsigned char> entryType(int folderFd, const dirent& item) {
+    if (item.d_type != DT_UNKNOWN)
+        return item.d_type;
+    struct stat st {};
+    if (::fstatat(folderFd, item.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return S_ISDIR(st.st_mode)   ? DT_DIR
+           : S_ISREG(st.st_mode) ? DT_REG
+           : S_ISLNK(st.st_mode) ? DT_LNK
+                                 : DT_FIFO;
+}
+
 std::optional<Error> walkTree(const std::string& root, const WalkOptions& options, WalkVisitor& visitor) {
     return walkTree(root, options, visitor, ::readdir);
 }
@@ -184,20 +196,14 @@ std::optional<Error> walkTree(const std::string& root, const WalkOptions& option
             continue;
 
         const int folderFd = ::dirfd(top.dir);
-        unsigned char type = item->d_type;
         relative.resize(top.relativeLength);
         appendComponent(relative, name);
-        if (type == DT_UNKNOWN) {
-            struct stat st {};
-            if (::fstatat(folderFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                visitor.entryError(relative, Error::fromErrno(errno));
-                continue;
-            }
-            type = S_ISDIR(st.st_mode)   ? DT_DIR
-                   : S_ISREG(st.st_mode) ? DT_REG
-                   : S_ISLNK(st.st_mode) ? DT_LNK
-                                         : DT_FIFO;
+        const std::optional<unsigned char> kind = entryType(folderFd, *item);
+        if (!kind) {
+            visitor.entryError(relative, Error::fromErrno(errno));
+            continue;
         }
+        const unsigned char type = *kind;
 
         if (type == DT_DIR) {
             const int childFd = ::openat(folderFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

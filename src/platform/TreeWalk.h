@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -23,6 +24,11 @@ std::optional<Error> walkTree(const std::string& root, const WalkOptions& option
 // statx of one entry, of a link itself unless followLink; the birth time when the file
 // system keeps one.
 std::variant<EntryStat, Error> statAt(int directoryFd, const char* name, bool followLink = false);
+
+// The kind of a listed entry (DT_DIR, DT_REG, DT_LNK, or DT_FIFO for any other), read with
+// fstatat, not through a link, where the file system does not tell it; none, with errno
+// set, when that read fails.
+std::optional<unsigned char> entryType(int folderFd, const dirent& item);
 
 // Whether a mounted device belongs to a kernel pseudo file system (proc, sysfs, devtmpfs, ...).
 class PseudoFileSystems {

@@ -1,6 +1,7 @@
 #include "workflow/RecoveryFolderIndex.h"
 
 #include "platform/Clock.h"
+#include "workflow/PathJoin.h"
 
 #include <QFile>
 #include <QSet>
@@ -28,13 +29,9 @@ std::int64_t realTimeMs() {
         .count();
 }
 
-QString childPath(const QString& parent, const QString& name) {
-    return parent.isEmpty() ? name : parent + QLatin1Char('/') + name;
-}
-
 } // namespace
 
-void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, const QString& relative,
+void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& path, const QString& relative,
                                Folder& folder, const Folder* previous, std::int64_t scanMs) {
     class Visitor final : public FolderVisitor {
       public:
@@ -81,7 +78,7 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
         }
 
         void visitFolder(const char* name) override {
-            folder_.folders.append(childPath(relative_, QFile::decodeName(name)));
+            folder_.folders.append(joinPath(relative_, QFile::decodeName(name)));
         }
 
       private:
@@ -97,7 +94,6 @@ void RecoveryFolderIndex::list(FileSystem& fileSystem, const QString& root, cons
         QHash<std::size_t, std::size_t> byName_;
     };
 
-    const QString path = relative.isEmpty() ? root : root + QLatin1Char('/') + relative;
     std::vector<bool> kept(previous ? previous->files.size() : 0, false);
     folder.listedAtMs = realTimeMs();
     Visitor visitor(fileSystem, path, relative, previous, scanMs, scanMoment_, folder, added_, kept);
@@ -133,7 +129,7 @@ std::optional<QList<RecoveredFile>> RecoveryFolderIndex::scan(FileSystem& fileSy
     QStringList pending{QString()};
     while (!pending.isEmpty()) {
         const QString relative = pending.takeLast();
-        const QString path = relative.isEmpty() ? root_ : root_ + QLatin1Char('/') + relative;
+        const QString path = joinPath(root_, relative);
         auto previous = folders_.find(relative);
         const std::optional<FolderStamp> stamp = fileSystem.folderStamp(path);
         if (!stamp)
@@ -144,7 +140,7 @@ std::optional<QList<RecoveredFile>> RecoveryFolderIndex::scan(FileSystem& fileSy
             milliseconds(stamp->changed) + kSettledAfterMs < previous->listedAtMs) {
             current = std::move(*previous);
         } else {
-            list(fileSystem, root_, relative, current, previous != folders_.end() ? &*previous : nullptr,
+            list(fileSystem, path, relative, current, previous != folders_.end() ? &*previous : nullptr,
                  scanMs);
         }
         if (previous != folders_.end())

@@ -62,7 +62,7 @@ class RecoveryFolderIndex {
         QStringList folders; // relative paths of the folders inside
     };
 
-    void list(FileSystem& fileSystem, const QString& root, const QString& relative, Folder& folder,
+    void list(FileSystem& fileSystem, const QString& path, const QString& relative, Folder& folder,
               const Folder* previous, std::int64_t scanMs);
 
     QString root_;
