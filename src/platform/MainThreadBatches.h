@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace vellorin {
@@ -45,10 +46,13 @@ class MainThreadBatches : public std::enable_shared_from_this<MainThreadBatches<
             queues_->postMain([self = this->shared_from_this()] { self->schedule(); });
     }
 
-    // Any thread: what was added so far reaches the main thread before anything posted after
-    // this call, so that a run's last files are listed before its summary; in one delivery.
-    void flush() {
-        queues_->postMain([self = this->shared_from_this()] { self->deliver(true); });
+    // Any thread: what was added so far reaches the main thread, in bounded pieces like any
+    // burst, and then `then` runs there, so that a run's last files are listed before its
+    // summary without one long turn of the event loop.
+    void flush(std::function<void()> then) {
+        queues_->postMain([self = this->shared_from_this(), then = std::move(then)]() mutable {
+            self->drain(std::move(then));
+        });
     }
 
   private:
@@ -71,23 +75,40 @@ class MainThreadBatches : public std::enable_shared_from_this<MainThreadBatches<
         });
     }
 
-    void deliver(bool everything = false) {
-        std::vector<Item> items;
-        bool more = false;
-        {
-            std::lock_guard lock(mutex_);
-            if (everything || items_.size() <= mostPerDelivery_) {
-                items.swap(items_);
-                scheduled_ = false;
-            } else {
-                const auto split = items_.begin() + static_cast<std::ptrdiff_t>(mostPerDelivery_);
-                items.assign(std::make_move_iterator(items_.begin()), std::make_move_iterator(split));
-                items_.erase(items_.begin(), split);
-                more = true; // still scheduled: the rest follows
-            }
-        }
+    void deliver() {
+        auto [items, more] = take();
         if (more)
             queues_->postMain([self = this->shared_from_this()] { self->deliver(); });
+        hand(std::move(items));
+    }
+
+    void drain(std::function<void()> then) {
+        auto [items, more] = take();
+        if (more)
+            queues_->postMain([self = this->shared_from_this(), then = std::move(then)]() mutable {
+                self->drain(std::move(then));
+            });
+        hand(std::move(items));
+        if (!more && then)
+            then();
+    }
+
+    // The next piece, and whether more is left after it (a delivery then stays on its way).
+    std::pair<std::vector<Item>, bool> take() {
+        std::vector<Item> items;
+        std::lock_guard lock(mutex_);
+        if (items_.size() <= mostPerDelivery_) {
+            items.swap(items_);
+            scheduled_ = false;
+            return {std::move(items), false};
+        }
+        const auto split = items_.begin() + static_cast<std::ptrdiff_t>(mostPerDelivery_);
+        items.assign(std::make_move_iterator(items_.begin()), std::make_move_iterator(split));
+        items_.erase(items_.begin(), split);
+        return {std::move(items), true};
+    }
+
+    void hand(std::vector<Item> items) {
         if (items.empty())
             return;
         lastDelivery_ = std::chrono::steady_clock::now();

@@ -124,8 +124,8 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
 
         qint64 scanned() const { return scanned_; }
         qint64 recovered() const { return recovered_->load(std::memory_order_relaxed); }
-        // Every file copied so far is listed before what is posted after this.
-        void flushListing() { listing_->flush(); }
+        // Every file copied so far is listed, then `then` runs on the main thread.
+        void flushListing(std::function<void()> then) { listing_->flush(std::move(then)); }
 
       private:
         QString entryPath(std::string_view relativePath) const {
@@ -193,12 +193,14 @@ void RecoveryViewModel::runSimplifiedRecovery(const QString& sourcePath, const Q
         return;
     }
 
-    walk.flushListing();
     if (walk.stopped()) {
-        finishStoppedCopy(walk.recovered());
+        walk.flushListing([weak = weakSelf(), recovered = walk.recovered()] {
+            if (auto self = weak.lock())
+                self->showStopped(recovered);
+        });
         return;
     }
-    platform_.queues->postMain(
+    walk.flushListing(
         [weak = weakSelf(), scanned = walk.scanned(), recovered = walk.recovered(), recoveryDirectory] {
             if (auto self = weak.lock())
                 self->reportSimplifiedSummary(scanned, recovered, recoveryDirectory);

@@ -64,13 +64,6 @@ void RecoveryViewModel::finishStoppedRecovery(const QString& recoveryDirectory) 
     });
 }
 
-void RecoveryViewModel::finishStoppedCopy(qint64 copied) {
-    platform_.queues->postMain([weak = weakSelf(), copied] {
-        if (auto self = weak.lock())
-            self->showStopped(copied);
-    });
-}
-
 void RecoveryViewModel::showStopped(qint64 recovered) {
     setIsRecovering(false);
     setProgress({});

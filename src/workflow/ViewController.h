@@ -142,8 +142,6 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     void stopRecovery();
     // A stopped deep run's end, from any thread: the last list, the count and the orange status.
     void finishStoppedRecovery(const QString& recoveryDirectory);
-    // A stopped simplified copy's end, from any thread: its list stays as the copies made it.
-    void finishStoppedCopy(qint64 copied);
 
     // How long the search's progress is looked at, and how often it is said in the log.
     static constexpr int kProgressIntervalMs = 1000;
