@@ -308,7 +308,8 @@ int main(int argc, char** argv) {
             gaps.start();
             model->startRecovery(source, save);
             std::atomic<bool> logged{false};
-            std::thread logger([&] {
+            // From a worker of the same queue as the engine's reader, which posts its lines.
+            queues->userInitiated([&] {
                 const QString text = QStringLiteral("Recovered photo from sector ");
                 for (int i = 0; i < logLines; ++i)
                     model->appendLog(text + QString::number(i * 8) + QStringLiteral(" (jpg, 2.1 MB)"));
@@ -317,7 +318,6 @@ int main(int argc, char** argv) {
             while (!logged.load() || model->isRecovering() || queues->pendingMainTasks() > 0 ||
                    !content->logPanel()->isCaughtUp())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-            logger.join();
             QCoreApplication::processEvents();
             gaps.stop();
             const double late = wakeLatency.stop();

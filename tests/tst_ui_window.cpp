@@ -9,6 +9,7 @@
 #include "ui/ContentView.h"
 #include "ui/DiskPickerDialog.h"
 #include "ui/LogPanel.h"
+#include "ui/PanelSurface.h"
 #include "ui/ProgressSpinner.h"
 #include "ui/QuickStartSheet.h"
 #include "ui/RecoveredFilesPanel.h"
@@ -359,6 +360,40 @@ class WindowTest : public QObject {
                                      panel->isCaughtUp() && !panel->isScrollAnimating(),
                                  60000);
         QCOMPARE(text->verticalScrollBar()->value(), text->verticalScrollBar()->maximum());
+    }
+
+    // The cards and panels carry what lies below them in their own picture, so that nothing
+    // behind them is drawn again at each change of what they hold: on screen they must look
+    // as drawn over the window's gradient, outside their rounded corners too, and again
+    // after the window changed size and the panels moved.
+    void panelsLookAsDrawnOverTheBackdrop() {
+        open();
+        const auto close = [](QRgb a, QRgb b) {
+            return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3 &&
+                   std::abs(qBlue(a) - qBlue(b)) <= 3;
+        };
+        const auto check = [&](PanelSurface* panel) {
+            QTRY_VERIFY(panel->isVisible());
+            const QImage screen = view->grab().toImage();
+            const QPoint corner = panel->mapTo(view.get(), QPoint());
+            // Just outside the panel, and at its corner outside the rounded shape: the gradient.
+            const QRgb outside = screen.pixel(corner - QPoint(2, 2));
+            QVERIFY2(close(screen.pixel(corner + QPoint(1, 1)), outside), qPrintable(panel->objectName()));
+            // Inside: the panel's fill over the gradient, once.
+            const QColor fill = theme::controlBackground();
+            const qreal alpha = panel->opacity();
+            const auto mix = [&](int over, int below) { return qRound(over * alpha + below * (1 - alpha)); };
+            const QRgb expected = qRgb(mix(fill.red(), qRed(outside)), mix(fill.green(), qGreen(outside)),
+                                       mix(fill.blue(), qBlue(outside)));
+            QVERIFY2(close(screen.pixel(corner + QPoint(panel->radius() + 2, panel->height() - 4)), expected),
+                     qPrintable(panel->objectName()));
+        };
+        check(view->recoveredCard());
+        check(view->recoveredFilesPanel());
+        view->resize(1300, 900);
+        QTest::mouseClick(view->stepsPanel()->showLogsToggle(), Qt::LeftButton);
+        check(view->recoveredCard());
+        check(view->logPanel());
     }
 };
 

@@ -59,10 +59,13 @@ void WorkerPool::waitForIdle() {
 namespace {
 
 void workerLoop(const std::shared_ptr<WorkerPool::State>& state) {
-    if (state->priority == WorkerPool::Priority::Low) {
-        // Linux applies a nice value per thread when given the thread's id.
-        (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-    }
+    // Below the window's own threads (the main thread and the toolkit's helpers that share
+    // out large fills while it waits): a copy or a flood of engine output on both processors
+    // otherwise took them from the window for tens of milliseconds at a time. Linux applies a
+    // nice value per thread when given the thread's id; it weighs our threads against each
+    // other, and against programs outside the application's scheduling group hardly at all.
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()),
+                      state->priority == WorkerPool::Priority::Low ? 10 : 5);
     std::unique_lock lock(state->mutex);
     for (;;) {
         if (state->tasks.empty()) {

@@ -29,6 +29,8 @@ ContentView::ContentView(Platform platform, QWidget* parent)
       sorting_(ResultsSorting::create(viewModel_)) {
     setPalette(theme::darkPalette());
     setAutoFillBackground(false);
+    // The backdrop covers every pixel: nothing below it needs drawing first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 
     column_ = new QWidget(this);
     column_->setObjectName(QStringLiteral("contentColumn"));
@@ -124,12 +126,22 @@ QSize ContentView::minimumSizeHint() const {
 }
 
 void ContentView::paintEvent(QPaintEvent* event) {
-    backdrop_.paint(this, event, [this](QPainter& painter) {
-        QLinearGradient gradient(QPointF(0, 0), QPointF(width(), height()));
-        gradient.setColorAt(0, QColor::fromRgbF(0.1f, 0.12f, 0.18f));
-        gradient.setColorAt(1, QColor::fromRgbF(0.06f, 0.07f, 0.12f));
-        painter.fillRect(rect(), gradient);
-    });
+    backdrop_.paint(this, event, [this](QPainter& painter) { paintBackdrop(painter, rect()); });
+}
+
+void ContentView::paintBackdrop(QPainter& painter, const QRect& area) const {
+    QLinearGradient gradient(QPointF(0, 0), QPointF(width(), height()));
+    gradient.setColorAt(0, QColor::fromRgbF(0.1f, 0.12f, 0.18f));
+    gradient.setColorAt(1, QColor::fromRgbF(0.06f, 0.07f, 0.12f));
+    painter.fillRect(area, gradient);
+}
+
+void ContentView::paintBelow(QPainter& painter, const QWidget& widget) const {
+    const QPoint offset = widget.mapTo(this, QPoint());
+    painter.save();
+    painter.translate(-offset);
+    paintBackdrop(painter, QRect(offset, widget.size()));
+    painter.restore();
 }
 
 void ContentView::resizeEvent(QResizeEvent*) {

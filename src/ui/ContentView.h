@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 
+#include "ui/Backdrop.h"
 #include "ui/PaintCache.h"
 #include "ui/QuickStartSheet.h"
 
@@ -25,7 +26,7 @@ class StepsPanel;
 // The window's root view: the gradient, and over it a column of at most 900 wide,
 // centred, with the header, the three cards, the steps, the status line and the log or
 // the recovered files. It owns the one view model for as long as it lives.
-class ContentView : public QWidget {
+class ContentView : public QWidget, public Backdrop {
   public:
     static constexpr int kMaximumColumnWidth = 900;
 
@@ -51,6 +52,7 @@ class ContentView : public QWidget {
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    void paintBelow(QPainter& painter, const QWidget& widget) const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -58,7 +60,8 @@ class ContentView : public QWidget {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    PaintCache backdrop_;
+    PaintCache backdrop_{PaintCache::Surface::Opaque};
+    void paintBackdrop(QPainter& painter, const QRect& area) const;
     void layoutColumn();
     void refreshCards();
     void presentOnboardingIfNeeded();

@@ -6,14 +6,19 @@
 
 namespace vellorin {
 
-void PaintCache::paint(QWidget* widget, const QPaintEvent* event,
-                       const std::function<void(QPainter&)>& draw) {
+void PaintCache::paint(QWidget* widget, const QPaintEvent* event, const std::function<void(QPainter&)>& draw,
+                       Surface surface, const QRect& context) {
     const qreal ratio = widget->devicePixelRatioF();
     const QSizeF size(widget->size());
-    if (drawn_.deviceIndependentSize() != size || drawn_.devicePixelRatio() != ratio) {
+    if (drawn_.deviceIndependentSize() != size || drawn_.devicePixelRatio() != ratio ||
+        drawnSurface_ != surface || drawnContext_ != context) {
+        drawnSurface_ = surface;
+        drawnContext_ = context;
         drawn_ = QPixmap((size * ratio).toSize());
         drawn_.setDevicePixelRatio(ratio);
-        drawn_.fill(Qt::transparent);
+        // A pixmap never filled with a transparent colour has no alpha channel.
+        if (surface == Surface::Transparent)
+            drawn_.fill(Qt::transparent);
         QPainter painter(&drawn_);
         draw(painter);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/Backdrop.h"
 #include "ui/PaintCache.h"
 
 #include <QWidget>
@@ -19,6 +20,9 @@ class PanelSurface : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    // The nearest ancestor that is a backdrop, and where this panel lies on it; null if none.
+    const Backdrop* backdropBelow(QRect& context) const;
+
     qreal opacity_;
     qreal radius_;
     PaintCache cache_;
