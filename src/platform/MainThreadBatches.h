@@ -51,7 +51,7 @@ class MainThreadBatches : public std::enable_shared_from_this<MainThreadBatches<
     // summary without one long turn of the event loop.
     void flush(std::function<void()> then) {
         queues_->postMain([self = this->shared_from_this(), then = std::move(then)]() mutable {
-            self->drain(std::move(then));
+            self->deliver(std::move(then));
         });
     }
 
@@ -75,18 +75,12 @@ class MainThreadBatches : public std::enable_shared_from_this<MainThreadBatches<
         });
     }
 
-    void deliver() {
-        auto [items, more] = take();
-        if (more)
-            queues_->postMain([self = this->shared_from_this()] { self->deliver(); });
-        hand(std::move(items));
-    }
-
-    void drain(std::function<void()> then) {
+    // One piece; the rest, and then `then`, in the next turns.
+    void deliver(std::function<void()> then = {}) {
         auto [items, more] = take();
         if (more)
             queues_->postMain([self = this->shared_from_this(), then = std::move(then)]() mutable {
-                self->drain(std::move(then));
+                self->deliver(std::move(then));
             });
         hand(std::move(items));
         if (!more && then)

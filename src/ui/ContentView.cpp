@@ -126,7 +126,9 @@ QSize ContentView::minimumSizeHint() const {
 }
 
 void ContentView::paintEvent(QPaintEvent* event) {
-    backdrop_.paint(this, event, [this](QPainter& painter) { paintBackdrop(painter, rect()); });
+    backdrop_.paint(
+        this, event, [this](QPainter& painter) { paintBackdrop(painter, rect()); },
+        PaintCache::Surface::Opaque);
 }
 
 void ContentView::paintBackdrop(QPainter& painter, const QRect& area) const {

@@ -60,7 +60,7 @@ class ContentView : public QWidget, public Backdrop {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    PaintCache backdrop_{PaintCache::Surface::Opaque};
+    PaintCache backdrop_;
     void paintBackdrop(QPainter& painter, const QRect& area) const;
     void layoutColumn();
     void refreshCards();

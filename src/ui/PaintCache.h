@@ -20,19 +20,14 @@ class PaintCache {
     // Opaque: `draw` covers every pixel, so the copy replaces what is below rather than being
     // blended over it, several times quicker for a window-sized backdrop.
     enum class Surface { Transparent, Opaque };
-    explicit PaintCache(Surface surface = Surface::Transparent) : surface_(surface) {}
 
     // `draw` paints the whole widget in its own coordinates (onto a transparent surface unless
     // opaque); it is called again only when the widget's size or pixel ratio, the surface or
     // `context` (whatever else the picture depends on) has changed.
     void paint(QWidget* widget, const QPaintEvent* event, const std::function<void(QPainter&)>& draw,
-               Surface surface, const QRect& context = {});
-    void paint(QWidget* widget, const QPaintEvent* event, const std::function<void(QPainter&)>& draw) {
-        paint(widget, event, draw, surface_);
-    }
+               Surface surface = Surface::Transparent, const QRect& context = {});
 
   private:
-    Surface surface_;
     Surface drawnSurface_ = Surface::Transparent;
     QRect drawnContext_;
     QPixmap drawn_;
