@@ -23,20 +23,25 @@ namespace {
 // The production queues, timing every task that runs on the main thread.
 class TimedQueues final : public Queues {
   public:
-    void postMain(Task task) override {
-        inner_.postMain([this, task = std::move(task)] {
-            QElapsedTimer timer;
-            timer.start();
-            task();
-            durations.push_back(timer.nsecsElapsed());
-        });
+    void postMain(Task task) override { inner_.postMain(timed(std::move(task))); }
+    std::optional<std::uint64_t> postMainCounted(Task task) override {
+        return inner_.postMainCounted(timed(std::move(task)));
     }
+    std::optional<std::uint64_t> lastMainPost() override { return inner_.lastMainPost(); }
     void userInitiated(Task task) override { inner_.userInitiated(std::move(task)); }
     void background(Task task) override { inner_.background(std::move(task)); }
 
     std::vector<qint64> durations; // main thread only
 
   private:
+    Task timed(Task task) {
+        return [this, task = std::move(task)] {
+            QElapsedTimer timer;
+            timer.start();
+            task();
+            durations.push_back(timer.nsecsElapsed());
+        };
+    }
     QtQueues inner_;
 };
 

@@ -75,20 +75,11 @@ class NamedQueues final : public Queues {
         double ms = 0;
         const char* type = "";
     };
-    void postMain(Task task) override {
-        const char* type = task.target_type().name();
-        inner_.postMain([this, type, task = std::move(task)] {
-            QElapsedTimer clock;
-            clock.start();
-            task();
-            const double ms = clock.nsecsElapsed() / 1e6;
-            if (ms > slowest_.back().ms) {
-                slowest_.back() = {ms, type};
-                std::sort(slowest_.begin(), slowest_.end(),
-                          [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
-            }
-        });
+    void postMain(Task task) override { inner_.postMain(named(std::move(task))); }
+    std::optional<std::uint64_t> postMainCounted(Task task) override {
+        return inner_.postMainCounted(named(std::move(task)));
     }
+    std::optional<std::uint64_t> lastMainPost() override { return inner_.lastMainPost(); }
     void userInitiated(Task task) override { inner_.userInitiated(std::move(task)); }
     void background(Task task) override { inner_.background(std::move(task)); }
     std::size_t pendingMainTasks() { return inner_.pendingMainTasks(); }
@@ -103,6 +94,20 @@ class NamedQueues final : public Queues {
     }
 
   private:
+    Task named(Task task) {
+        const char* type = task.target_type().name();
+        return [this, type, task = std::move(task)] {
+            QElapsedTimer clock;
+            clock.start();
+            task();
+            const double ms = clock.nsecsElapsed() / 1e6;
+            if (ms > slowest_.back().ms) {
+                slowest_.back() = {ms, type};
+                std::sort(slowest_.begin(), slowest_.end(),
+                          [](const Slow& a, const Slow& b) { return a.ms > b.ms; });
+            }
+        };
+    }
     QtQueues inner_;
     std::array<Slow, 3> slowest_{};
 };

@@ -1,6 +1,7 @@
 // The simplified recovery: the save location it prepares, the walk and its copies, and what
 // the user is told along the way, in the log and in alerts.
 
+#include "platform/LineInbox.h"
 #include "platform/MainThreadBatches.h"
 #include "platform/TreeWalk.h"
 #include "support/Fakes.h"
@@ -441,6 +442,50 @@ class SimplifiedRecoveryTest : public QObject {
     // Copies reach the main thread a few times a second, every one of them, in order, a burst
     // in bounded pieces; what was handed over before the worker stalls on a slow file shows
     // during the stall; and a flush lists everything before it goes on.
+    // Log lines from two workers reach the main thread in batches, each exactly once and in
+    // its writer's order, and never on the wrong side of a task posted before or after it:
+    // a task a writer posts after its line finds that line delivered and the next one not.
+    void logLinesKeepTheirPlaceAmongTheMainQueuesTasks() {
+        auto queues = std::make_shared<QtQueues>();
+        LineInbox inbox;
+        int seen[2] = {0, 0};
+        int deliveries = 0;
+        int misplaced = 0;
+        int checks = 0;
+        const auto delivery = [&] {
+            return [&] {
+                ++deliveries;
+                inbox.deliver([&](QStringView line) {
+                    const int writer = line.front() == u'1' ? 1 : 0;
+                    misplaced += line.mid(2).toInt() == seen[writer] ? 0 : 1;
+                    ++seen[writer];
+                });
+            };
+        };
+        constexpr int kLines = 20000;
+        std::thread writers[2];
+        for (int w = 0; w < 2; ++w) {
+            writers[w] = std::thread([&, w] {
+                for (int i = 0; i < kLines; ++i) {
+                    inbox.add(u"%1:%2"_s.arg(w).arg(i), *queues, delivery);
+                    if (i % 1000 == 999) {
+                        queues->postMain([&, w, i] {
+                            ++checks;
+                            misplaced += seen[w] == i + 1 ? 0 : 1;
+                        });
+                    }
+                }
+            });
+        }
+        const bool arrived = QTest::qWaitFor([&] { return seen[0] == kLines && seen[1] == kLines; }, 20000);
+        for (std::thread& writer : writers)
+            writer.join();
+        QVERIFY(arrived);
+        QTRY_COMPARE(checks, 2 * kLines / 1000);
+        QCOMPARE(misplaced, 0);
+        QVERIFY2(deliveries < kLines / 10, qPrintable(QString::number(deliveries)));
+    }
+
     void copiesReachTheListInBatches() {
         auto queues = std::make_shared<QtQueues>();
         std::vector<std::vector<int>> batches;

@@ -16,11 +16,13 @@ MainQueue::MainQueue(QObject* parent) : QObject(parent) {}
 
 MainQueue::~MainQueue() = default;
 
-void MainQueue::post(std::function<void()> task) {
+std::uint64_t MainQueue::post(std::function<void()> task) {
     bool schedule = false;
+    std::uint64_t place = 0;
     {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
+        place = ++posts_;
         if (!drainScheduled_) {
             drainScheduled_ = true;
             schedule = true;
@@ -28,6 +30,12 @@ void MainQueue::post(std::function<void()> task) {
     }
     if (schedule)
         scheduleDrain();
+    return place;
+}
+
+std::uint64_t MainQueue::lastPost() {
+    std::lock_guard lock(mutex_);
+    return posts_;
 }
 
 std::size_t MainQueue::pending() {

@@ -20,7 +20,10 @@ class MainQueue : public QObject {
     explicit MainQueue(QObject* parent = nullptr);
     ~MainQueue() override;
 
-    void post(std::function<void()> task);
+    // Returns the task's place: tasks are numbered in the order posted.
+    std::uint64_t post(std::function<void()> task);
+    // The place of the last task posted.
+    std::uint64_t lastPost();
     // Tasks posted and not yet finished.
     std::size_t pending();
 
@@ -33,6 +36,7 @@ class MainQueue : public QObject {
     bool drainScheduled_ = false;
     bool draining_ = false; // main thread only
     std::size_t running_ = 0;
+    std::uint64_t posts_ = 0;
 };
 
 } // namespace vellorin

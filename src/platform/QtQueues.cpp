@@ -21,6 +21,14 @@ void QtQueues::postMain(Task task) {
     main_->post(std::move(task));
 }
 
+std::optional<std::uint64_t> QtQueues::postMainCounted(Task task) {
+    return main_->post(std::move(task));
+}
+
+std::optional<std::uint64_t> QtQueues::lastMainPost() {
+    return main_->lastPost();
+}
+
 void QtQueues::userInitiated(Task task) {
     userInitiated_.submit(std::move(task));
 }

@@ -17,6 +17,8 @@ class QtQueues final : public Queues {
     ~QtQueues() override;
 
     void postMain(Task task) override;
+    std::optional<std::uint64_t> postMainCounted(Task task) override;
+    std::optional<std::uint64_t> lastMainPost() override;
     void userInitiated(Task task) override;
     void background(Task task) override;
 

@@ -22,8 +22,11 @@ namespace {
 
 // The text's distance from every edge of the view.
 constexpr int kMargin = 10;
-// Layouts kept beyond those in view, so that scrolling back and forth does not lay out again.
-constexpr std::size_t kKeptLayouts = 512;
+// Layouts kept beyond those in view, so that a small scroll does not lay out again. Few: while
+// a flood of lines is scrolled through, the layouts that left the view are freed a handful
+// per frame rather than hundreds in one, and in a busy process each free can wait for a
+// worker's allocator.
+constexpr std::size_t kKeptLayouts = 32;
 
 int clampToInt(qsizetype value) {
     return int(std::clamp<qsizetype>(value, 0, INT_MAX));

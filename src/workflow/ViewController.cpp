@@ -185,13 +185,24 @@ template <typename Value> void RecoveryViewModel::releaseOffMainThread(Value val
 }
 
 void RecoveryViewModel::appendLog(const QString& message) {
-    platform_.queues->postMain([weak = weakSelf(), message] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        // Stamped when the line reaches the log, not when it was asked for.
-        const QString time = formatLogTime(self->platform_.clock->now());
-        self->appendLogLine(QLatin1Char('[') + time + QStringLiteral("] ") + message + QLatin1Char('\n'));
+    logInbox_.add(message, *platform_.queues, [weak = weakSelf()] {
+        return [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            // Stamped when the lines reach the log, not when they were asked for.
+            const QString time = formatLogTime(self->platform_.clock->now());
+            QString entry;
+            self->logInbox_.deliver([&](QStringView line) {
+                entry.resize(0);
+                entry += QLatin1Char('[');
+                entry += time;
+                entry += QLatin1String("] ");
+                entry += line;
+                entry += QLatin1Char('\n');
+                self->appendLogLine(entry);
+            });
+        };
     });
 }
 

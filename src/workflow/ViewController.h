@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Error.h"
+#include "platform/LineInbox.h"
 #include "platform/Platform.h"
 #include "workflow/RecoveredFile.h"
 #include "workflow/RecoveryProgress.h"
@@ -257,6 +258,8 @@ class RecoveryViewModel : public QObject, public std::enable_shared_from_this<Re
     bool isRecovering_ = false;
     std::atomic<bool> recoverAllFiles_{false};
     QString logText_;
+    // Lines on their way to the log, from any thread.
+    LineInbox logInbox_;
     QString statusMessage_;
     StatusColor statusColor_ = StatusColor::Primary;
     qint64 recoveredCount_ = 0;

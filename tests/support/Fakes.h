@@ -110,6 +110,10 @@ struct FixedResources final : Resources {
 struct GatedQueues final : Queues {
     explicit GatedQueues(std::shared_ptr<QtQueues> inner) : inner(std::move(inner)) {}
     void postMain(Task task) override { inner->postMain(std::move(task)); }
+    std::optional<std::uint64_t> postMainCounted(Task task) override {
+        return inner->postMainCounted(std::move(task));
+    }
+    std::optional<std::uint64_t> lastMainPost() override { return inner->lastMainPost(); }
     void background(Task task) override { inner->background(std::move(task)); }
     void userInitiated(Task task) override {
         std::lock_guard lock(mutex);
