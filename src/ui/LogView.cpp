@@ -415,15 +415,12 @@ void LogView::paintEvent(QPaintEvent* event) {
         QTextLayout* layout = layoutOf(p.line);
         const auto [start, end] = lineSpan(p.line);
         QList<QTextLayout::FormatRange> selected;
-        // The selection covers this line's characters, and its line feed as a little room.
-        if (from < to && from <= end && to > start) {
+        if (from < to && from <= end && to > start) { // the part of the selection on this line
             QTextLayout::FormatRange range;
             range.start = int(std::max(from, start) - start);
             range.length = int(std::min(to, end) - start) - range.start;
             range.format.setBackground(palette().brush(QPalette::Highlight));
             range.format.setForeground(palette().brush(QPalette::HighlightedText));
-            if (to > end)
-                range.format.setProperty(QTextFormat::FullWidthSelection, false);
             selected.append(range);
         }
         const QPointF origin(kMargin, p.top);
@@ -515,10 +512,6 @@ std::pair<qsizetype, qsizetype> LogView::selection() const {
     return {std::min(anchor_, caret_), std::max(anchor_, caret_)};
 }
 
-void LogView::setCursorPosition(qsizetype position, bool keepAnchor) {
-    moveCaret(position, keepAnchor);
-}
-
 void LogView::setSelection(qsizetype start, qsizetype end) {
     const qsizetype size = indexed_;
     anchor_ = std::clamp<qsizetype>(start, 0, size);
@@ -541,7 +534,7 @@ void LogView::copy() const {
         QApplication::clipboard()->setText(text);
 }
 
-void LogView::moveCaret(qsizetype position, bool keepAnchor) {
+void LogView::setCursorPosition(qsizetype position, bool keepAnchor) {
     caret_ = std::clamp<qsizetype>(position, 0, indexed_);
     if (!keepAnchor)
         anchor_ = caret_;
@@ -578,7 +571,7 @@ void LogView::mousePressEvent(QMouseEvent* event) {
         return QAbstractScrollArea::mousePressEvent(event);
     setFocus(Qt::MouseFocusReason);
     selecting_ = true;
-    moveCaret(offsetAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier));
+    setCursorPosition(offsetAt(event->position().toPoint()), event->modifiers().testFlag(Qt::ShiftModifier));
 }
 
 void LogView::mouseMoveEvent(QMouseEvent* event) {
@@ -642,19 +635,19 @@ void LogView::keyPressEvent(QKeyEvent* event) {
     };
     for (const Move& m : moves) {
         if (event->matches(m.move) || event->matches(m.select)) {
-            moveCaret(m.to, event->matches(m.select));
+            setCursorPosition(m.to, event->matches(m.select));
             return;
         }
     }
     if (event->matches(QKeySequence::MoveToNextWord) || event->matches(QKeySequence::SelectNextWord)) {
-        moveCaret(caret_ < lineEnd ? wordStart(caret_, true) : caret_ + 1,
-                  event->matches(QKeySequence::SelectNextWord));
+        setCursorPosition(caret_ < lineEnd ? wordStart(caret_, true) : caret_ + 1,
+                          event->matches(QKeySequence::SelectNextWord));
         return;
     }
     if (event->matches(QKeySequence::MoveToPreviousWord) ||
         event->matches(QKeySequence::SelectPreviousWord)) {
-        moveCaret(caret_ > lineStart ? wordStart(caret_, false) : caret_ - 1,
-                  event->matches(QKeySequence::SelectPreviousWord));
+        setCursorPosition(caret_ > lineStart ? wordStart(caret_, false) : caret_ - 1,
+                          event->matches(QKeySequence::SelectPreviousWord));
         return;
     }
     if (event->matches(QKeySequence::SelectAll)) {

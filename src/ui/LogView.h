@@ -49,6 +49,7 @@ class LogView : public QAbstractScrollArea {
     QRect lineRect(qsizetype line);
 
     qsizetype cursorPosition() const { return caret_; }
+    // Moves the caret into view; with keepAnchor the selection stretches from the anchor to it.
     void setCursorPosition(qsizetype position, bool keepAnchor = false);
     std::pair<qsizetype, qsizetype> selection() const;
     void setSelection(qsizetype start, qsizetype end);
@@ -100,7 +101,6 @@ class LogView : public QAbstractScrollArea {
     int textWidth() const;
     // The first line from which the lines up to `last` fit in the view, and whether they do.
     std::pair<qsizetype, bool> firstLineFitting(qsizetype last);
-    void moveCaret(qsizetype position, bool keepAnchor);
     qsizetype wordStart(qsizetype offset, bool forward) const;
     void selectionChanged();
 
