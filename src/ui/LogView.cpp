@@ -99,27 +99,19 @@ class LogViewAccessible final : public QAccessibleWidget, public QAccessibleText
         }
         if (offset == count && offset > 0)
             --offset;
-        auto [lineStart, lineEnd] = view()->lineSpanAt(offset);
+        const auto [lineStart, lineEnd] = view()->lineSpanAt(offset);
         if (boundary == QAccessible::CharBoundary || boundary == QAccessible::WordBoundary) {
             // Characters and words never reach past a line: the line alone is examined.
-            const QString line = source().mid(lineStart, lineEnd - lineStart);
-            const int local = int(offset - lineStart);
-            if (local >= line.size()) { // the line feed itself
+            if (offset >= lineEnd) { // the line feed itself
                 *start = offset;
                 *end = std::min(offset + 1, count);
                 return text(*start, *end);
             }
-            QTextBoundaryFinder finder(boundary == QAccessible::CharBoundary ? QTextBoundaryFinder::Grapheme
-                                                                             : QTextBoundaryFinder::Word,
-                                       line);
-            finder.setPosition(local);
-            const int from =
-                finder.isAtBoundary() ? local : int(std::max<qsizetype>(finder.toPreviousBoundary(), 0));
-            finder.setPosition(local);
-            const qsizetype next = finder.toNextBoundary();
-            const int to = next < 0 ? int(line.size()) : int(next);
-            *start = int(lineStart) + from;
-            *end = int(lineStart) + to;
+            const auto [from, to] = view()->boundarySpanAt(offset, boundary == QAccessible::CharBoundary
+                                                                       ? QTextBoundaryFinder::Grapheme
+                                                                       : QTextBoundaryFinder::Word);
+            *start = clampToInt(from);
+            *end = clampToInt(to);
             return text(*start, *end);
         }
         // Lines, sentences and paragraphs: a log line is all three. The line feed belongs to
@@ -566,6 +558,20 @@ qsizetype LogView::wordStart(qsizetype offset, bool forward) const {
     return start + at;
 }
 
+std::pair<qsizetype, qsizetype> LogView::boundarySpanAt(qsizetype offset,
+                                                        QTextBoundaryFinder::BoundaryType type) const {
+    const auto [start, end] = lineSpanAt(offset);
+    const QString line = source_().mid(start, end - start);
+    const qsizetype local = std::min(offset - start, line.size());
+    QTextBoundaryFinder finder(type, line);
+    finder.setPosition(local);
+    const qsizetype from =
+        finder.isAtBoundary() ? local : std::max<qsizetype>(finder.toPreviousBoundary(), 0);
+    finder.setPosition(local);
+    const qsizetype next = finder.toNextBoundary();
+    return {start + from, start + (next < 0 ? line.size() : next)};
+}
+
 void LogView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return QAbstractScrollArea::mousePressEvent(event);
@@ -601,9 +607,9 @@ void LogView::mouseReleaseEvent(QMouseEvent* event) {
 void LogView::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return QAbstractScrollArea::mouseDoubleClickEvent(event);
-    const qsizetype at = offsetAt(event->position().toPoint());
-    const qsizetype end = wordStart(at, true);
-    setSelection(std::min(wordStart(std::min(at + 1, end), false), at), end);
+    const auto [start, end] =
+        boundarySpanAt(offsetAt(event->position().toPoint()), QTextBoundaryFinder::Word);
+    setSelection(start, end);
 }
 
 void LogView::keyPressEvent(QKeyEvent* event) {

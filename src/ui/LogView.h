@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QTextBoundaryFinder>
 
 #include <deque>
 #include <functional>
@@ -64,6 +65,9 @@ class LogView : public QAbstractScrollArea {
     void ensureOffsetVisible(qsizetype offset);
     // The first and one past the last offset of the line that holds an offset.
     std::pair<qsizetype, qsizetype> lineSpanAt(qsizetype offset) const;
+    // The character or word (by the finder's type) that holds an offset, within its line.
+    std::pair<qsizetype, qsizetype> boundarySpanAt(qsizetype offset,
+                                                   QTextBoundaryFinder::BoundaryType type) const;
 
   signals:
     // New lines were read from the source; the scroll bar's range may have moved.
